@@ -1,0 +1,104 @@
+#pragma once
+// The program's Internet client layer: the handful of WinInet-style calls the window
+// uses, with the same names, argument order and results, carried out on libcurl.
+//
+// Handles are 32-bit numbers looked up in a table; 0 means failure, and a stale or
+// unknown handle fails with error 6 instead of touching freed memory. After a call,
+// GetLastError() tells why it failed (thread-local, like the platform's own).
+// Strings are UTF-8 (the locale's code page here).
+
+#include <cstdint>
+
+using HINTERNET = std::int32_t;
+
+// Access types of InternetOpenA.
+constexpr std::int32_t INTERNET_OPEN_TYPE_DIRECT = 1;
+constexpr std::int32_t INTERNET_OPEN_TYPE_PROXY = 3;
+// Service of InternetConnectA.
+constexpr std::int32_t INTERNET_SERVICE_FTP = 1;
+constexpr std::int32_t INTERNET_DEFAULT_FTP_PORT = 21;
+// Flags.
+constexpr std::int32_t INTERNET_FLAG_PASSIVE = 0x8000000;
+constexpr std::int32_t FTP_TRANSFER_TYPE_ASCII = 1;
+constexpr std::int32_t FTP_TRANSFER_TYPE_BINARY = 2;
+// File attributes in a find record.
+constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 16;
+constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
+
+// Last-error codes this layer sets.
+constexpr std::uint32_t ERROR_SUCCESS = 0;
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;               // local file missing
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;               // stale, 0 or wrong kind of handle
+constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;               // empty folder / end of listing
+constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;           // CR or LF in a name; nothing sent
+constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
+constexpr std::uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr std::uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;  // server said 4xx/5xx; see last response
+constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr std::uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
+constexpr std::uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+
+constexpr int MAX_PATH = 260;
+
+struct FILETIME {
+    std::uint32_t dwLowDateTime = 0;
+    std::uint32_t dwHighDateTime = 0;
+};
+
+// Mirrors WIN32_FIND_DATAA; only the attributes and the name are filled in.
+struct WIN32_FIND_DATA {
+    std::uint32_t dwFileAttributes = 0;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    std::uint32_t nFileSizeHigh = 0;
+    std::uint32_t nFileSizeLow = 0;
+    std::uint32_t dwReserved0 = 0;
+    std::uint32_t dwReserved1 = 0;
+    char cFileName[MAX_PATH] = {};
+    char cAlternateFileName[14] = {};
+};
+
+HINTERNET InternetOpenA(const char* lpszAgent, std::int32_t dwAccessType, const char* lpszProxy,
+                        const char* lpszProxyBypass, std::int32_t dwFlags);
+
+// Logs in at once. nServerPort 0 means the FTP default, unless the server name itself
+// carries a port ("host:port", "[v6]:port").
+HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std::int32_t nServerPort,
+                           const char* lpszUserName, const char* lpszPassword, std::int32_t dwService,
+                           std::int32_t dwFlags, std::int32_t dwContext);
+
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile, WIN32_FIND_DATA* lpFindFileData,
+                            std::int32_t dwFlags, std::int32_t dwContext);
+
+bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATA* lpvFindData);
+
+bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory);
+
+bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
+                 std::int32_t dwFlags, std::int32_t dwContext);
+
+// First call with lpszBuffer null: *lpdwBufferLength receives the length of the text
+// (without its terminating zero). Second call with a buffer of that length + 1: the
+// text, zero-terminated. *lpdwError receives the reply code of the server's last reply.
+bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std::int32_t* lpdwBufferLength);
+
+bool InternetCloseHandle(HINTERNET hInternet);
+
+std::uint32_t GetLastError();
+
+// How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
+// each reply 30 s, a transfer that moves less than 1 byte/s for 30 s is abandoned.
+// Tests shorten them.
+struct InternetBounds {
+    long connectSeconds = 15;
+    long responseSeconds = 30;
+    long stallSeconds = 30;
+};
+void SetInternetBounds(const InternetBounds& bounds);
+InternetBounds GetInternetBounds();
+
+// Number of handles currently open (sessions, searches, Internet handles): lets tests
+// and the long-running checks see that nothing leaks.
+int OpenInternetHandleCount();

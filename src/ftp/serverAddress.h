@@ -1,0 +1,36 @@
+#pragma once
+// Addressing helpers of the FTP layer: where a server name points, and how a remote
+// folder the operator typed becomes an absolute path and a libcurl URL.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct ServerAddress {
+    std::string host;  // without brackets, also for IPv6
+    int port = 21;
+    bool ipv6 = false;
+};
+
+// "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address ("::1", which has
+// several colons and so carries no port). A port written in the name is used when
+// explicitPort is 0; otherwise explicitPort wins, and 0 means defaultPort.
+// Returns nothing for an empty host, a malformed port or characters that would change
+// the meaning of a URL.
+std::optional<ServerAddress> parseServerAddress(std::string_view name, int explicitPort, int defaultPort = 21);
+
+// Resolves a remote path against the current folder. "\" counts as "/", "." and ".."
+// are folded lexically ("/.." stays "/"). The result is absolute, without a trailing
+// slash except for the root itself.
+std::string resolveRemotePath(std::string_view currentFolder, std::string_view path);
+
+// Percent-encodes everything but RFC 3986's unreserved characters.
+std::string percentEncode(std::string_view segment);
+
+// ftp://host:port/ : the login folder, with no CWD at all.
+std::string ftpServerUrl(const ServerAddress& server);
+
+// ftp://host:port/%2F<abs path>/ : a URL that names the absolute folder, so libcurl
+// sends one "CWD /abs/path" whatever the login folder is. With a file name, the URL
+// names that file inside the folder.
+std::string ftpUrl(const ServerAddress& server, std::string_view absoluteFolder, std::string_view fileName = {});

@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""FTP server for Skylark's tests, on pyftpdlib.
+
+Listens on loopback, port 0, and prints the port it got as the first line of stdout.
+Every command received is appended to the log file (PASS's argument masked), one per
+line and flushed at once, so a test can read back exactly what reached the server.
+The options make the server misbehave in the ways a real one can.
+"""
+import argparse
+import os
+import sys
+import time
+
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, proto_cmds
+from pyftpdlib.servers import FTPServer
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("log", help="file that receives every command, one per line")
+    p.add_argument("--user", default="user")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--home", required=True)
+    p.add_argument("--readonly", action="append", default=[],
+                   help="subfolder of home where uploads are refused (repeatable)")
+    p.add_argument("--refuse-login", action="store_true")
+    p.add_argument("--refuse-text", default="Login incorrect.",
+                   help="text of the 530 refusal; a newline makes it a multi-line reply")
+    p.add_argument("--delay", type=float, default=0.0, help="seconds before every reply")
+    p.add_argument("--silent", choices=["none", "greeting", "after-login"], default="none")
+    p.add_argument("--drop-on", default="", help="close the control connection on this command")
+    p.add_argument("--idle-timeout", type=float, default=0.0,
+                   help="close a control connection idle this long with 421 (0: never)")
+    p.add_argument("--no-mlst", action="store_true")
+    p.add_argument("--disk-full", action="store_true")
+    p.add_argument("--ipv6", action="store_true")
+    return p.parse_args()
+
+
+class RefusingAuthorizer(DummyAuthorizer):
+    def validate_authentication(self, username, password, handler):
+        raise AuthenticationFailed("Login incorrect.")
+
+
+def make_handler(opts, log):
+    class Handler(FTPHandler):
+        muted = False
+        idle_call = None
+
+        # pyftpdlib's own idle timer is not re-armed reliably once commands arrive, so
+        # the idle close is timed here, restarted by every command.
+        def restart_idle_timer(self):
+            if not opts.idle_timeout:
+                return
+            if self.idle_call is not None and not self.idle_call.cancelled:
+                self.idle_call.cancel()
+            self.idle_call = self.ioloop.call_later(opts.idle_timeout, self.idle_timeout_expired,
+                                                    _errback=self.handle_error)
+
+        def idle_timeout_expired(self):
+            if not self._closed:
+                self.respond("421 Control connection timed out.")
+                self.close_when_done()
+
+        def close(self):
+            if self.idle_call is not None and not self.idle_call.cancelled:
+                self.idle_call.cancel()
+            FTPHandler.close(self)
+
+        def handle(self):
+            self.restart_idle_timer()
+            if opts.silent == "greeting":
+                # Accept the connection but never say hello: the client waits for a banner.
+                self.on_connect()
+                self.muted = True
+                return
+            FTPHandler.handle(self)
+
+        def pre_process_command(self, line, cmd, arg):
+            shown = "PASS ******" if cmd == "PASS" else line
+            log.write(shown + "\n")
+            log.flush()
+            self.restart_idle_timer()
+            if opts.drop_on and cmd == opts.drop_on.upper():
+                self.close()
+                return
+            if self.muted:
+                return
+            FTPHandler.pre_process_command(self, line, cmd, arg)
+
+        def respond(self, resp, logfun=None):
+            if self.muted:
+                return
+            if opts.delay > 0:
+                time.sleep(opts.delay)
+            FTPHandler.respond(self, resp)
+
+        def handle_auth_failed(self, msg, password):
+            # Answer at once (no anti-brute-force pause) with the configured text.
+            lines = opts.refuse_text.split("\n")
+            for extra in lines[:-1]:
+                self.push("530-%s\r\n" % extra)
+            self.respond("530 " + lines[-1])
+            self.username = ""
+
+        def handle_auth_success(self, home, password, msg_login):
+            FTPHandler.handle_auth_success(self, home, password, msg_login)
+            if opts.silent == "after-login":
+                self.muted = True
+
+        def ftp_STOR(self, file, mode="w"):
+            if opts.disk_full:
+                self.respond("552 Insufficient storage space.")
+                return
+            return FTPHandler.ftp_STOR(self, file, mode)
+
+    Handler.timeout = 0
+    Handler.auth_failed_timeout = 0
+    if opts.no_mlst:
+        Handler.proto_cmds = {k: v for k, v in proto_cmds.items() if k not in ("MLST", "MLSD")}
+    return Handler
+
+
+def main():
+    opts = parse_args()
+    home = os.path.abspath(opts.home)
+    authorizer = RefusingAuthorizer() if opts.refuse_login else DummyAuthorizer()
+    authorizer.add_user(opts.user, opts.password, home, perm="elradfmwMT")
+    for sub in opts.readonly:
+        authorizer.override_perm(opts.user, os.path.join(home, sub), perm="elr", recursive=True)
+
+    log = open(opts.log, "a", encoding="utf-8")
+    handler = make_handler(opts, log)
+    handler.authorizer = authorizer
+    server = FTPServer(("::1" if opts.ipv6 else "127.0.0.1", 0), handler)
+    print(server.address[1], flush=True)
+    try:
+        server.serve_forever()
+    finally:
+        log.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,148 @@
+#include "ftptestserver.h"
+
+#include <sys/prctl.h>
+
+#include <csignal>
+
+#include <QDebug>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+
+FtpTestServer::FtpTestServer(FtpTestServerOptions options)
+    : m_options(std::move(options))
+{
+    if (m_options.home.isEmpty()) {
+        m_ownHome = std::make_unique<QTemporaryDir>();
+        m_home = m_ownHome->path();
+    } else {
+        m_home = QDir(m_options.home).absolutePath();
+    }
+    // The log lives outside home so it never shows up in a listing.
+    m_logPath = m_logDir.filePath(QStringLiteral("commands.log"));
+}
+
+FtpTestServer::~FtpTestServer() { stop(); }
+
+bool FtpTestServer::start()
+{
+    if (m_process)
+        return true;
+    QFile::remove(m_logPath);
+    QStringList args{QStringLiteral(SKYLARK_FTP_SERVER_SCRIPT), m_logPath, QStringLiteral("--home"), m_home,
+                     QStringLiteral("--user"), m_options.user, QStringLiteral("--password"), m_options.password};
+    for (const auto& dir : m_options.readonlyDirs)
+        args << QStringLiteral("--readonly") << dir;
+    if (m_options.refuseLogin)
+        args << QStringLiteral("--refuse-login");
+    if (!m_options.refuseText.isEmpty())
+        args << QStringLiteral("--refuse-text") << m_options.refuseText;
+    if (m_options.delaySeconds > 0)
+        args << QStringLiteral("--delay") << QString::number(m_options.delaySeconds);
+    if (m_options.silent == FtpTestServerOptions::Silent::Greeting)
+        args << QStringLiteral("--silent") << QStringLiteral("greeting");
+    else if (m_options.silent == FtpTestServerOptions::Silent::AfterLogin)
+        args << QStringLiteral("--silent") << QStringLiteral("after-login");
+    if (!m_options.dropOn.isEmpty())
+        args << QStringLiteral("--drop-on") << m_options.dropOn;
+    if (m_options.idleTimeoutSeconds > 0)
+        args << QStringLiteral("--idle-timeout") << QString::number(m_options.idleTimeoutSeconds);
+    if (m_options.noMlst)
+        args << QStringLiteral("--no-mlst");
+    if (m_options.diskFull)
+        args << QStringLiteral("--disk-full");
+    if (m_options.ipv6)
+        args << QStringLiteral("--ipv6");
+
+    m_process = std::make_unique<QProcess>();
+    // pyftpdlib logs each session on stderr; nobody reads it, so it must not pile up.
+    m_process->setStandardErrorFile(QProcess::nullDevice());
+    // A test that crashes must not leave its server behind: the server gets a signal
+    // when the test process dies.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // Debian's interpreter, which is the one that sees python3-pyftpdlib.
+    m_process->start(QStringLiteral("/usr/bin/python3"), args);
+    if (!m_process->waitForStarted(10000)) {
+        qWarning() << "FTP test server did not start:" << m_process->errorString();
+        m_process.reset();
+        return false;
+    }
+    const QDeadlineTimer deadline(10000);
+    QByteArray line;
+    while (!m_process->canReadLine() && !deadline.hasExpired() && m_process->state() == QProcess::Running)
+        m_process->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    if (m_process->canReadLine())
+        line = m_process->readLine().trimmed();
+    bool ok = false;
+    const uint port = line.toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) {
+        qWarning() << "FTP test server gave no port; got" << line;
+        stop();
+        return false;
+    }
+    m_port = static_cast<quint16>(port);
+    return true;
+}
+
+void FtpTestServer::stop()
+{
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        // QProcess::terminate sends SIGTERM to exactly this child's process id.
+        m_process->terminate();
+        if (!m_process->waitForFinished(3000)) {
+            m_process->kill();
+            m_process->waitForFinished(3000);
+        }
+    }
+    m_process.reset();
+    m_port = 0;
+}
+
+QString FtpTestServer::host() const
+{
+    return m_options.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
+}
+
+QByteArray FtpTestServer::address() const
+{
+    const QString h = m_options.ipv6 ? QStringLiteral("[::1]") : host();
+    return QStringLiteral("%1:%2").arg(h).arg(m_port).toUtf8();
+}
+
+QStringList FtpTestServer::commands() const
+{
+    QFile f(m_logPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList out = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto& line : out)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    return out;
+}
+
+void FtpTestServer::clearCommands()
+{
+    // The server appends to the same open file; truncating it in place keeps the
+    // server's offset valid (it writes in append mode).
+    QFile f(m_logPath);
+    if (f.exists())
+        f.resize(0);
+}
+
+bool FtpTestServer::writeFile(const QString& relativePath, const QByteArray& content) const
+{
+    const QString full = path(relativePath);
+    if (!QDir().mkpath(QFileInfo(full).absolutePath()))
+        return false;
+    QFile f(full);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+}
+
+bool FtpTestServer::makeDir(const QString& relativePath) const { return QDir().mkpath(path(relativePath)); }
+
+QString FtpTestServer::path(const QString& relativePath) const { return QDir(m_home).filePath(relativePath); }

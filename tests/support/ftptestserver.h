@@ -1,0 +1,75 @@
+#pragma once
+// A real FTP server for tests: tests/ftpserver.py (pyftpdlib) started on loopback with
+// a port of its own, and a log of every command it received.
+//
+//   FtpTestServer server;                       // user "user", password "secret"
+//   server.writeFile("pub/a.txt", "hello");     // files it serves
+//   QVERIFY(server.start());
+//   InternetConnectA(hi, server.address(), 0, "user", "secret", 1, 0, 0);
+//   QVERIFY(server.commands().contains("STOR a.jpg"));
+//
+// The server runs until stop() or the destructor. Options are fixed at construction.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+struct FtpTestServerOptions {
+    QString user = QStringLiteral("user");
+    QString password = QStringLiteral("secret");
+    QString home;                 // served folder; empty: a temporary folder made by the server object
+    QStringList readonlyDirs;     // subfolders of home where uploads are refused (550)
+    bool refuseLogin = false;     // every login is answered 530
+    QString refuseText;           // text of that 530; "\n" makes it a multi-line reply
+    double delaySeconds = 0;      // pause before every reply
+    enum class Silent { None, Greeting, AfterLogin };
+    Silent silent = Silent::None; // never send the banner / stop answering once logged in
+    QString dropOn;               // close the control connection when this command arrives ("STOR", "CWD", ...)
+    double idleTimeoutSeconds = 0;  // close idle control connections (421) after this; 0: the server default (300 s)
+    bool noMlst = false;          // no MLST in FEAT and no MLSD, so clients must use LIST
+    bool diskFull = false;        // STOR answered 552
+    bool ipv6 = false;            // listen on ::1 instead of 127.0.0.1
+};
+
+class FtpTestServer {
+public:
+    explicit FtpTestServer(FtpTestServerOptions options = {});
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    // Starts the server and waits (at most 10 s) for it to report its port. Returns
+    // false, with a warning printed, when it did not come up.
+    bool start();
+    // Ends the server (by its process id: terminate, then kill). Safe to call twice.
+    void stop();
+
+    quint16 port() const { return m_port; }
+    QString host() const;     // "127.0.0.1", or "::1" with the ipv6 option
+    QByteArray address() const;  // server name for InternetConnectA: "127.0.0.1:port" or "[::1]:port"
+    QString home() const { return m_home; }
+
+    // Every command received so far, one per entry ("USER user", "PASS ******", "CWD /pub").
+    QStringList commands() const;
+    // Forgets the commands received so far, so a test can look at what one call sent.
+    void clearCommands();
+
+    // Writes a file below home (folders made as needed). Returns false on failure.
+    bool writeFile(const QString& relativePath, const QByteArray& content) const;
+    bool makeDir(const QString& relativePath) const;
+    // Absolute local path of a file below home.
+    QString path(const QString& relativePath) const;
+
+private:
+    FtpTestServerOptions m_options;
+    std::unique_ptr<QTemporaryDir> m_ownHome;
+    QTemporaryDir m_logDir;
+    QString m_home;
+    QString m_logPath;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+};
