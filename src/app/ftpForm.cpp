@@ -1,0 +1,246 @@
+// The window's controls: kind, caption, place, font and colour of each, and the tab order.
+#include "app/ftpForm.h"
+
+#include "app/platform.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QStorageInfo>
+#include <QFont>
+
+namespace {
+
+const QString kJapaneseFont = QStringLiteral("ＭＳ Ｐゴシック");
+
+void place(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+QFont japaneseFont(double points, bool bold)
+{
+    QFont font(kJapaneseFont);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+template <typename W>
+W* make(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* w = new W(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    place(w, left, top, width, height);
+    return w;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* lbl = make<QLabel>(parent, name, l, t, w, h);
+    lbl->setText(caption);
+    return lbl;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const char* colour, int l, int t,
+                    int w, int h)
+{
+    auto* b = make<QPushButton>(parent, name, l, t, w, h);
+    b->setText(caption);
+    b->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 1px solid #808080; }"
+                                    "QPushButton:pressed { background-color: #A0A0A0; }"
+                                    "QPushButton:disabled { color: #808080; }")
+                         .arg(QString::fromLatin1(colour)));
+    return b;
+}
+
+QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h)
+{
+    return make<QLineEdit>(parent, name, l, t, w, h);
+}
+
+QFrame* line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2)
+{
+    auto* f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    const bool horizontal = y1 == y2;
+    f->setFrameShape(horizontal ? QFrame::HLine : QFrame::VLine);
+    f->setFrameShadow(QFrame::Sunken);
+    if (horizontal)
+        f->setGeometry(Twips(x1), Twips(y1) - 1, Twips(x2 - x1), 3);
+    else
+        f->setGeometry(Twips(x1) - 1, Twips(y1), 3, Twips(y2 - y1));
+    return f;
+}
+
+} // namespace
+
+FTPform::FTPform(Platform& platform, QWidget* parent) : QWidget(parent), m_platform(platform)
+{
+    createControls();
+    setTabOrder();
+}
+
+FTPform::~FTPform() = default;
+
+void FTPform::createControls()
+{
+    // The Japanese system font the layout names is not on every machine; the nearest
+    // Japanese gothic stands in for it.
+    QFont::insertSubstitutions(kJapaneseFont, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                               QStringLiteral("Noto Sans CJK JP")});
+
+    setObjectName(QStringLiteral("FTPform"));
+    // The window's own font, which the controls that name none take.
+    setFont(japaneseFont(9, false));
+    setWindowTitle(QStringLiteral("Skylark"));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    setPalette(pal);
+    resize(Twips(8640), Twips(5370));
+
+    // Connection area.
+    Label2 = label(this, "Label2", QStringLiteral("Server Name"), 360, 120, 1095, 255);
+    text1 = textBox(this, "text1", 1440, 120, 1935, 270);
+    Label3 = label(this, "Label3", QStringLiteral("User Name"), 3480, 120, 975, 255);
+    text2 = textBox(this, "text2", 4440, 225, 1335, 270);
+    label4 = label(this, "label4", QStringLiteral("Password"), 5880, 120, 855, 255);
+    text3 = textBox(this, "text3", 6720, 225, 1335, 270);
+    text3->setEchoMode(QLineEdit::Password);
+    text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    txtProxy = textBox(this, "txtProxy", 6240, 720, 1095, 435);
+    txtProxy->setVisible(false);
+    chkPassive = make<QCheckBox>(this, "chkPassive", 3480, 840, 2175, 255);
+    chkPassive->setText(QStringLiteral("Passive FTP syntax"));
+    chkPassive->setVisible(false);
+    cmdConnect = button(this, "cmdConnect", QStringLiteral("Connect"), "#E0E0E0", 120, 2400, 2415, 375);
+    cmdConnect->setFont(japaneseFont(9.75, true));
+    cmdDisconnect = button(this, "cmdDisconnect", QStringLiteral("Disconnect"), "#C0C0C0", 120, 2880, 2415, 375);
+    cmdDisconnect->setFont(japaneseFont(9.75, true));
+
+    // Remote tree, and the transfer controls nothing ever shows.
+    TreeView1 = make<KeyedTree>(this, "TreeView1", 240, 480, 3735, 1815);
+    cmdGet = button(this, "cmdGet", QStringLiteral("-->Get-->"), "#C0C0C0", 3960, 2520, 975, 375);
+    cmdGet->setVisible(false);
+    cmdPut = button(this, "cmdPut", QStringLiteral("<--Put<--"), "#C0C0C0", 3960, 3120, 975, 375);
+    cmdPut->setVisible(false);
+    optBin = make<QRadioButton>(this, "optBin", 4080, 1320, 855, 375);
+    optBin->setText(QStringLiteral("Binary"));
+    optBin->setVisible(false);
+    optAscii = make<QRadioButton>(this, "optAscii", 4080, 1920, 735, 195);
+    optAscii->setText(QStringLiteral("Ascii"));
+    optAscii->setVisible(false);
+
+    // Local browser and clock.
+    Drive1 = make<DriveListBox>(this, "Drive1", 4200, 480, 4215, 300);
+    Dir1 = make<DirListBox>(this, "Dir1", 4200, 840, 2055, 1350);
+    File1 = make<FileListBox>(this, "File1", 6360, 840, 2055, 1170);
+    Label6 = label(this, "Label6", QString(), 6360, 2400, 2055, 375);
+    Label6->setFont(japaneseFont(15.75, true));
+
+    // Scheduler area.
+    Line2 = line(this, "Line2", 120, 3360, 8520, 3360);
+    Line1 = line(this, "Line1", 2760, 3480, 2760, 5280);
+    Label13 = label(this, "Label13", QString(), 3360, 3000, 4935, 255);
+    Label13->setFont(japaneseFont(11.25, true));
+    Command3 = button(this, "Command3", QStringLiteral("下の指定時間でこのPG終了"), "#E0E0E0", 120, 3480, 2415, 375);
+    Text11 = textBox(this, "Text11", 360, 3960, 375, 375);
+    Text11->setFont(japaneseFont(9.75, false));
+    Label1 = label(this, "Label1", QStringLiteral("時"), 840, 4080, 255, 255);
+    Text10 = textBox(this, "Text10", 1080, 3960, 375, 375);
+    Text10->setFont(japaneseFont(9.75, false));
+    Label5 = label(this, "Label5", QStringLiteral("分"), 1560, 4080, 255, 255);
+    Text9 = textBox(this, "Text9", 1800, 3960, 375, 375);
+    Text9->setFont(japaneseFont(9.75, false));
+    Label9 = label(this, "Label9", QStringLiteral("秒"), 2280, 4080, 255, 255);
+    Label10 = label(this, "Label10", QString(), 360, 4560, 2295, 255);
+    Label10->setFont(japaneseFont(12, true));
+    Command7 = button(this, "Command7", QStringLiteral("PG終了取り消し"), "#C0C0C0", 240, 4920, 2295, 375);
+    Command4 = button(this, "Command4", QStringLiteral("下の時間に毎時転送"), "#E0E0E0", 2880, 3480, 1935, 375);
+    Text8 = textBox(this, "Text8", 3360, 3960, 375, 375);
+    Text8->setFont(japaneseFont(9.75, false));
+    Label7 = label(this, "Label7", QStringLiteral("分"), 3840, 4080, 255, 255);
+    Text6 = textBox(this, "Text6", 4080, 3960, 375, 375);
+    Text6->setFont(japaneseFont(9.75, false));
+    Label8 = label(this, "Label8", QStringLiteral("秒"), 4560, 4080, 255, 255);
+    Label11 = label(this, "Label11", QStringLiteral("右の上段から下段へ"), 3000, 4440, 1815, 255);
+    Command6 = button(this, "Command6", QStringLiteral("毎時転送停止"), "#C0C0C0", 3000, 4920, 1815, 375);
+    Command5 = button(this, "Command5", QStringLiteral("上段から下段へマニュアル転送"), "#E0E0E0", 4920, 3480, 3495, 375);
+    Command5->setFont(japaneseFont(9, true));
+    Text5 = textBox(this, "Text5", 4920, 3840, 3495, 375);
+    text4 = textBox(this, "text4", 4920, 4320, 3495, 375);
+    Command1 = button(this, "Command1", QStringLiteral("設定保存"), "#C0C0C0", 5640, 4920, 1215, 375);
+    Command2 = button(this, "Command2", QStringLiteral("End"), "#C0C0C0", 7680, 4920, 735, 375);
+    Command2->setFont(japaneseFont(9, true));
+
+    // Timers: enabled, interval 0, so none ticks until something gives it an interval.
+    Timer3 = new FormTimer(this);
+    Timer4 = new FormTimer(this);
+    Timer5 = new FormTimer(this);
+    Timer6 = new FormTimer(this);
+    Timer7 = new FormTimer(this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer4->setObjectName(QStringLiteral("Timer4"));
+    Timer5->setObjectName(QStringLiteral("Timer5"));
+    Timer6->setObjectName(QStringLiteral("Timer6"));
+    Timer7->setObjectName(QStringLiteral("Timer7"));
+
+    // A drive without a medium cannot be shown; the folder list asks the drive list.
+    Dir1->setReadinessCheck([this](const QString& p) { return Drive1->isReady(p); });
+    // The lists start at the current folder, as the old controls did.
+    try {
+        const QString here = QDir::currentPath();
+        Drive1->setDrive(QStorageInfo(here).rootPath());
+        Dir1->setPath(here);
+        File1->setPath(here);
+    } catch (const std::exception&) {
+        // An unreadable current folder: the lists start empty.
+    }
+    connect(Drive1, &DriveListBox::driveChanged, this, [this] { dispatch(&FTPform::Drive1_Change); });
+    connect(Dir1, &DirListBox::pathChanged, this, [this] { dispatch(&FTPform::Dir1_Change); });
+    connect(Command1, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command1_Click); });
+    connect(Command2, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command2_Click); });
+    connect(cmdConnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdConnect_Click); });
+    connect(cmdDisconnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdDisconnect_Click); });
+    connect(TreeView1, &KeyedTree::mouseNotification, this, [this] { dispatch(&FTPform::TreeView1_MouseUp); });
+    connect(Command3, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command3_Click); });
+    connect(Command7, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command7_Click); });
+    connect(Command4, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command4_Click); });
+    connect(Command6, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command6_Click); });
+    connect(Command5, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command5_Click); });
+    connect(Timer3, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer3_Timer); });
+    connect(Timer4, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer4_Timer); });
+    connect(Timer5, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer5_Timer); });
+    connect(Timer6, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer6_Timer); });
+    connect(Timer7, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer7_Timer); });
+}
+
+void FTPform::setTabOrder()
+{
+    const QList<QWidget*> order = {txtProxy, text1,   text2,    text3,    cmdConnect, cmdDisconnect, chkPassive,
+                                   Drive1,   Dir1,    File1,    TreeView1, cmdGet,    cmdPut,        optBin,
+                                   optAscii, Command1, Command2, Command3, Command4,  Text8,         Text6,
+                                   Text11,   Text10,  Text9,    text4,    Command5,   Text5,         Command6,
+                                   Command7};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    // Labels and lines never take the keyboard focus.
+    for (QWidget* w : {static_cast<QWidget*>(Label6), static_cast<QWidget*>(Label13)})
+        w->setFocusPolicy(Qt::NoFocus);
+}
+
+void FTPform::dispatch(void (FTPform::*handler)())
+{
+    try {
+        (this->*handler)();
+    } catch (const std::exception&) {
+        // Nothing more to do: the handler stops where the fault happened.
+    }
+}
+
+void FTPform::closeEvent(QCloseEvent* event)
+{
+    // The unload is never cancelled.
+    Form_Unload();
+    event->accept();
+}

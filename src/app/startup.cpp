@@ -1,0 +1,124 @@
+// Start-up, the program folder, the enabling rule, and the ways the window ends.
+#include "app/ftpForm.h"
+#include "app/platform.h"
+#include "app/runtimeFault.h"
+#include "app/settingsFile.h"
+
+#include <QDir>
+#include <QIcon>
+
+namespace {
+const QString kMissingFiles = QStringLiteral("足りないファイルがあるようです");
+}
+
+bool FTPform::Form_Load()
+{
+    text1->move(text1->x(), Twips(80));
+    text2->move(text2->x(), Twips(80));
+    text3->move(text3->x(), Twips(80));
+    Text5->move(Text5->x(), Twips(3900));
+    try {
+        startUp();
+    } catch (const std::exception&) {
+        m_platform.showMessage(kMissingFiles);
+        m_platform.endProcess();
+        return false;
+    }
+    return true;
+}
+
+void FTPform::startUp()
+{
+    for (QLineEdit* box : {Text9, Text10, Text11})
+        box->resize(Twips(340), box->height());
+    for (QLineEdit* box : {Text9, Text10, Text11})
+        box->resize(box->width(), Twips(300));
+    for (QLineEdit* box : {Text6, Text8})
+        box->resize(Twips(340), box->height());
+    for (QLineEdit* box : {Text6, Text8})
+        box->resize(box->width(), Twips(300));
+
+    Command3->move(Twips(240), Command3->y());
+    Command7->resize(Twips(2415), Command7->height());
+    Command6->resize(Twips(1935), Command6->height());
+    Command6->move(Twips(2880), Command6->y());
+    cmdDisconnect->move(Twips(240), cmdDisconnect->y());
+    cmdConnect->move(Twips(240), cmdConnect->y());
+
+    bConnected = false;
+    hInternet = 0;
+    hFtp = 0;
+    chkPassive->setChecked(true);
+    optBin->setChecked(true);
+    lTransferType = FTP_TRANSFER_TYPE_BINARY;
+    fMyPath();
+    Timer3->setInterval(1000);
+
+    const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(fMyPath() + QStringLiteral("ftp.txt")));
+    text1->setText(fields[0]);
+    text2->setText(fields[1]);
+    text3->setText(fields[2]);
+    text4->setText(fields[3]);
+    Text8->setText(fields[4]);
+    Text6->setText(fields[5]);
+
+    // The pictures are looked up by bare name in the current folder, which the launcher
+    // sets to the program's own folder.
+    ImageList1.add(QStringLiteral("open"), LoadPicture(QStringLiteral("open.bmp")));
+    ImageList1.add(QStringLiteral("closed"), LoadPicture(QStringLiteral("closed.bmp")));
+    ImageList1.add(QStringLiteral("leaf"), LoadPicture(QStringLiteral("leaf.bmp")));
+    ImageList1.add(QStringLiteral("root"), LoadPicture(QStringLiteral("root.bmp")));
+    TreeView1->setImageList(&ImageList1);
+
+    const QIcon icon(fMyPath() + QStringLiteral("skylark.png"));
+    if (!icon.availableSizes().isEmpty())
+        setWindowIcon(icon);
+
+    EnableUI(false);
+    const QByteArray proxy = txtProxy->text().toLocal8Bit();
+    if (!proxy.isEmpty())
+        hInternet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PROXY, proxy.constData(), nullptr, 0);
+    else
+        hInternet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (hInternet == 0) {
+        const std::uint32_t error = GetLastError();
+        ErrorOut(error, QStringLiteral("InternetOpen"));
+    }
+    EnableUI(true);
+}
+
+QString FTPform::fMyPath()
+{
+    if (!m_myPath.isEmpty())
+        return m_myPath;
+    m_myPath = QDir::toNativeSeparators(m_platform.applicationFolder());
+    if (!m_myPath.endsWith(QDir::separator()))
+        m_myPath += QDir::separator();
+    return m_myPath;
+}
+
+void FTPform::EnableUI(bool flag)
+{
+    text1->setEnabled(flag);
+    text2->setEnabled(flag);
+    text3->setEnabled(flag);
+    cmdConnect->setEnabled(!bConnected && flag);
+    cmdDisconnect->setEnabled(bConnected && flag);
+    chkPassive->setEnabled(flag);
+    txtProxy->setEnabled(!flag);
+    optBin->setEnabled(flag);
+    optAscii->setEnabled(flag);
+    cmdGet->setEnabled(bConnected && flag);
+    cmdPut->setEnabled(bConnected && flag);
+}
+
+void FTPform::Command2_Click()
+{
+    m_platform.endProcess();
+}
+
+void FTPform::Form_Unload()
+{
+    m_unloaded = true;
+    CloseSession();
+}

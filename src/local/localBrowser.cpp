@@ -1,0 +1,23 @@
+// The drive, folder and file lists follow each other.
+#include "app/ftpForm.h"
+
+void FTPform::Drive1_Change()
+{
+    try {
+        Dir1->setPath(Drive1->drive());
+    } catch (const std::exception&) {
+        // A volume that is not ready sends all three lists back to the system drive,
+        // without a word. Setting the drive runs this handler again for that drive.
+        try {
+            Drive1->setDrive(DriveListBox::fallbackDrive());
+            Dir1->setPath(Drive1->drive());
+        } catch (const std::exception&) {
+            // Not even the system drive can be shown: the lists stay where they were.
+        }
+    }
+}
+
+void FTPform::Dir1_Change()
+{
+    File1->setPath(Dir1->path());
+}

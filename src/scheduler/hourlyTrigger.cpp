@@ -1,0 +1,58 @@
+// Arming and stopping the hourly upload, and the refresher that follows the hour.
+#include "app/ftpForm.h"
+#include "app/platform.h"
+#include "scheduler/clockText.h"
+
+namespace {
+constexpr int kStageInterval = 500;
+}
+
+void FTPform::RefreshSendFile()
+{
+    const ClockParts now = SplitClockText(Label6->text());
+    Text5->setText(fMyPath() + now.hour + QStringLiteral(".jpg"));
+    sSendFile = Text5->text().right(6);
+}
+
+void FTPform::Command4_Click()
+{
+    if (NumericValue(Text6->text()) > 59 || NumericValue(Text8->text()) > 59) {
+        m_platform.showMessage(QStringLiteral("分、秒を設定しなおして下さい"));
+        return;
+    }
+    try {
+        Timer7->setEnabled(true);
+        Timer6->setEnabled(true);
+        Timer5->setEnabled(true);
+        Timer4->setEnabled(true);
+        if (Text6->text().size() != 2 || Text8->text().size() != 2) {
+            Label13->setText(QString());
+            Timer4->setEnabled(false);
+            m_platform.showMessage(QStringLiteral("分、秒は２桁で設定して下さい"));
+            return;
+        }
+        Timer7->setInterval(kStageInterval);
+        Timer6->setInterval(kStageInterval);
+        Timer5->setInterval(kStageInterval);
+        Timer4->setInterval(kStageInterval);
+        RefreshSendFile();
+    } catch (const std::exception&) {
+        // The arming ends quietly; what it did so far stays done.
+    }
+}
+
+void FTPform::Command6_Click()
+{
+    Timer4->setEnabled(false);
+    Timer7->setEnabled(false);
+    Label13->setText(QString());
+}
+
+void FTPform::Timer7_Timer()
+{
+    try {
+        RefreshSendFile();
+    } catch (const std::exception&) {
+        m_platform.showMessage(QStringLiteral("設定が間違っているようです"));
+    }
+}

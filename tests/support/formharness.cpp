@@ -1,0 +1,67 @@
+#include "formharness.h"
+
+#include <QTest>
+
+FormHarness::FormHarness(FtpTestServerOptions options, const QByteArray& settings)
+    : folder(settings), server(std::move(options))
+{
+    platform.folder = folder.path();
+}
+
+FormHarness::~FormHarness()
+{
+    if (form && form->isVisible())
+        form->close();
+}
+
+bool FormHarness::start()
+{
+    if (!server.start())
+        return false;
+    form = std::make_unique<FTPform>(platform);
+    if (!form->Form_Load())
+        return false;
+    form->text1->setText(serverName());
+    form->text2->setText(QStringLiteral("user"));
+    form->text3->setText(QStringLiteral("secret"));
+    form->text4->setText(serverName() + QStringLiteral("/pub"));
+    form->show();
+    return QTest::qWaitForWindowExposed(form.get());
+}
+
+void FormHarness::clickNode(const QString& key)
+{
+    QTreeWidgetItem* item = form->TreeView1->node(key);
+    if (!item)
+        return;
+    form->TreeView1->scrollToItem(item);
+    const QRect rect = form->TreeView1->visualItemRect(item);
+    QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+QStringList FormHarness::childKeys(const QString& key) const
+{
+    QStringList keys;
+    const QTreeWidgetItem* node = form->TreeView1->node(key);
+    for (QTreeWidgetItem* child = node ? KeyedTree::firstChild(node) : nullptr; child;
+         child = form->TreeView1->nextSibling(child))
+        keys << KeyedTree::key(child);
+    return keys;
+}
+
+int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms)
+{
+    const QTime target(hour, minute, second, ms);
+    FTPform& f = *h.form;
+    int steps = 0;
+    while (h.platform.timeOfDay() != target && steps < 2 * 86400 * 2) {
+        h.platform.advance(0.5);
+        ++steps;
+        if (h.platform.timeOfDay().msec() == 0 && f.Timer3->running())
+            emit f.Timer3->timeout();
+        for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
+            if (t->running())
+                emit t->timeout();
+    }
+    return steps;
+}

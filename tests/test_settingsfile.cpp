@@ -1,0 +1,152 @@
+// The settings line: the reader's comma arithmetic (files from earlier versions depend
+// on its exact results), decoding, and a writer that never loses the old file.
+#include "app/runtimeFault.h"
+#include "app/settingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+class TestSettingsFile : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void oddRecords();
+    void faultyLines();
+    void lastLine();
+    void shiftJisLine();
+    void writerReplacesAtomically();
+    void writerPermissions();
+    void writerFailureKeepsOldFile();
+};
+
+void TestSettingsFile::roundTrip_data()
+{
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("plain") << QStringList{"ftp.example.jp", "cam", "pa ss", "ftp.example.jp/pub/cam", "30", "20"};
+    QTest::newRow("empty fields") << QStringList{"", "", "", "", "05", "30"};
+    QTest::newRow("quote inside") << QStringList{"a\"b", "u", "p\"", "x", "00", "59"};
+    QTest::newRow("japanese") << QStringList{"サーバー", "ユーザー", "パス", "サーバー/画像", "10", "00"};
+}
+
+void TestSettingsFile::roundTrip()
+{
+    QFETCH(QStringList, fields);
+    SettingsRecord r;
+    std::copy(fields.begin(), fields.end(), r.begin());
+    const QString line = FormatSettingsRecord(r);
+    QVERIFY(line.endsWith("\r\n"));
+    const SettingsRecord back = ParseSettingsRecord(line.chopped(2));
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(back[i], r[i]);
+}
+
+void TestSettingsFile::oddRecords()
+{
+    QCOMPARE(FormatSettingsRecord({"", "", "", "", "05", "30"}), QString("\"\",\"\",\"\",\"\",\"05\",\"30\"\r\n"));
+
+    // A one-character second comes back with the closing quote, an empty one as a lone
+    // quote, a long one cut to two characters.
+    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","5")")[5], QString("5\""));
+    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","")")[5], QString("\""));
+    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","123")")[5], QString("12"));
+
+    // A comma in the server name: the text before it less its last character (here
+    // nothing is left), and every later field shifts by one.
+    const SettingsRecord shifted = ParseSettingsRecord(R"("ab,c","u","p","f","05","30")");
+    QCOMPARE(shifted[0], QString("a"));
+    QCOMPARE(shifted[1], QString(""));
+    QCOMPARE(shifted[2], QString("u"));
+    QCOMPARE(shifted[3], QString("p"));
+    QCOMPARE(shifted[4], QString("f"));
+    QCOMPARE(shifted[5], QString("05"));
+}
+
+void TestSettingsFile::faultyLines()
+{
+    // Fewer than five commas, no commas, commas too close together, an empty line.
+    for (const QString& line : {QString(R"("s","u","p","f","05")"), QString("garbage"), QString(R"("s",,"u","p","f","05","30")"),
+                                QString()}) {
+        QVERIFY_THROWS_EXCEPTION(RuntimeFault, ParseSettingsRecord(line));
+    }
+}
+
+void TestSettingsFile::lastLine()
+{
+    QCOMPARE(LastSettingsLine("first\r\nsecond\r\n"), QString("second"));
+    QCOMPARE(LastSettingsLine("only"), QString("only"));
+    QCOMPARE(LastSettingsLine("unix\nlines\n"), QString("lines"));
+    // An extra line break after the record leaves an empty last line.
+    QCOMPARE(LastSettingsLine("record\r\n\r\n"), QString());
+    QCOMPARE(LastSettingsLine(""), QString());
+}
+
+void TestSettingsFile::shiftJisLine()
+{
+    // "サーバ" in code page 932, as Japanese Windows writes it.
+    const QByteArray sjis = QByteArray("\"") + QByteArray::fromHex("8354815b836f") + "\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n";
+    QCOMPARE(ParseSettingsRecord(LastSettingsLine(sjis))[0], QString("サーバ"));
+    // Valid UTF-8 is taken as it is.
+    QCOMPARE(LastSettingsLine(QString("\"サーバ\"").toUtf8()), QString("\"サーバ\""));
+}
+
+void TestSettingsFile::writerReplacesAtomically()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ftp.txt");
+    QVERIFY(WriteSettingsFile(file, {"a", "b", "c", "d", "01", "02"}));
+    QVERIFY(WriteSettingsFile(file, {"x", "y", "z", "w", "03", "04"}));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("\"x\",\"y\",\"z\",\"w\",\"03\",\"04\"\r\n"));
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"ftp.txt"});
+}
+
+void TestSettingsFile::writerPermissions()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ftp.txt");
+    QVERIFY(WriteSettingsFile(file, {"a", "b", "secret", "d", "01", "02"}));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
+
+    // An existing file keeps the permissions its owner gave it.
+    QVERIFY(::chmod(QFile::encodeName(file).constData(), 0640) == 0);
+    QVERIFY(WriteSettingsFile(file, {"a", "b", "other", "d", "01", "02"}));
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0640u);
+}
+
+void TestSettingsFile::writerFailureKeepsOldFile()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ftp.txt");
+    QVERIFY(WriteSettingsFile(file, {"old", "b", "c", "d", "01", "02"}));
+
+    // A full disk, as root sees one too: no file may grow past a few bytes.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 8;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const bool written = WriteSettingsFile(file, {"a much longer server name", "b", "c", "d", "01", "02"});
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    QVERIFY(!written);
+    QCOMPARE(ParseSettingsRecord(ReadSettingsLastLine(file))[0], QString("old"));
+
+    // A folder that does not exist cannot take the file either.
+    QVERIFY(!WriteSettingsFile(dir.filePath("missing/ftp.txt"), {"a", "b", "c", "d", "01", "02"}));
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "test_settingsfile.moc"

@@ -1,0 +1,246 @@
+// The window's start-up against a prepared program folder, the missing-files path, the
+// enabling rule, saving the settings, and the ways the window ends.
+#include "app/ftpForm.h"
+#include "fakeplatform.h"
+#include "programfolder.h"
+
+#include <QTest>
+
+namespace {
+const QString kMissing = QStringLiteral("足りないファイルがあるようです");
+
+int inTwips(int pixels)
+{
+    return pixels * 15;
+}
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void loadsTheSettingsAndSetsTheControls();
+    void missingFilesEndTheProgram_data();
+    void missingFilesEndTheProgram();
+    void programFolderHasOneTrailingSeparator();
+    void enableUiFollowsTheConnection();
+    void saveThenRestart();
+    void saveFailureIsReported();
+    void endButtonEndsAtOnce();
+    void closingTheWindowClosesTheHandles();
+};
+
+void TestStartup::loadsTheSettingsAndSetsTheControls()
+{
+    ProgramFolder folder("first line\r\n\"srv\",\"me\",\"pw\",\"srv/cam\",\"05\",\"30\"\r\n");
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+    QVERIFY(platform.messages.isEmpty());
+    QCOMPARE(platform.endCalls, 0);
+
+    QCOMPARE(form.text1->text(), QString("srv"));
+    QCOMPARE(form.text2->text(), QString("me"));
+    QCOMPARE(form.text3->text(), QString("pw"));
+    QCOMPARE(form.text4->text(), QString("srv/cam"));
+    QCOMPARE(form.Text8->text(), QString("05"));
+    QCOMPARE(form.Text6->text(), QString("30"));
+    QCOMPARE(form.text3->echoMode(), QLineEdit::Password);
+
+    for (QLineEdit* box : {form.Text6, form.Text8, form.Text9, form.Text10, form.Text11}) {
+        QVERIFY2(qAbs(inTwips(box->width()) - 340) < 15, qPrintable(box->objectName()));
+        QVERIFY2(qAbs(inTwips(box->height()) - 300) < 15, qPrintable(box->objectName()));
+    }
+    QCOMPARE(form.text1->y(), Twips(80));
+    QCOMPARE(form.Text5->y(), Twips(3900));
+    QCOMPARE(form.cmdConnect->x(), Twips(240));
+    QCOMPARE(form.Command6->x(), Twips(2880));
+
+    QVERIFY(form.chkPassive->isChecked());
+    QVERIFY(form.optBin->isChecked());
+    QVERIFY(!form.optAscii->isChecked());
+    QCOMPARE(form.lTransferType, 2);
+    QVERIFY(form.hInternet != 0);
+    QCOMPARE(form.hFtp, 0);
+    QVERIFY(!form.bConnected);
+    QCOMPARE(form.ImageList1.count(), 4);
+
+    // The six controls nobody ever sees.
+    for (QWidget* w : {static_cast<QWidget*>(form.txtProxy), static_cast<QWidget*>(form.chkPassive),
+                       static_cast<QWidget*>(form.cmdGet), static_cast<QWidget*>(form.cmdPut),
+                       static_cast<QWidget*>(form.optBin), static_cast<QWidget*>(form.optAscii)})
+        QVERIFY2(w->isHidden(), qPrintable(w->objectName()));
+
+    // Idle: Connect usable, Disconnect locked, the boxes editable, the proxy locked.
+    QVERIFY(form.cmdConnect->isEnabled());
+    QVERIFY(!form.cmdDisconnect->isEnabled());
+    QVERIFY(form.text1->isEnabled() && form.text2->isEnabled() && form.text3->isEnabled());
+    QVERIFY(!form.txtProxy->isEnabled());
+    QVERIFY(!form.cmdGet->isEnabled() && !form.cmdPut->isEnabled());
+
+    // The clock ticks every second; the four scheduler timers sit enabled at interval 0.
+    QCOMPARE(form.Timer3->interval(), 1000);
+    QVERIFY(form.Timer3->running());
+    for (FormTimer* t : {form.Timer4, form.Timer5, form.Timer6, form.Timer7}) {
+        QVERIFY(t->enabled());
+        QCOMPARE(t->interval(), 0);
+        QVERIFY(!t->running());
+    }
+}
+
+void TestStartup::missingFilesEndTheProgram_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("missingPicture");
+    QTest::addColumn<bool>("settingsRead"); // whether the boxes were filled before the failure
+    const QByteArray good = ProgramFolder::kSettings;
+    QTest::newRow("no ftp.txt") << QByteArray() << QString() << false;
+    QTest::newRow("empty ftp.txt") << QByteArray("") << QString() << false;
+    QTest::newRow("trailing empty line") << good + "\r\n" << QString() << false;
+    QTest::newRow("four commas") << QByteArray("\"a\",\"b\",\"c\",\"d\",\"05\"\r\n") << QString() << false;
+    QTest::newRow("no open.bmp") << good << QString("open.bmp") << true;
+    QTest::newRow("no root.bmp") << good << QString("root.bmp") << true;
+}
+
+void TestStartup::missingFilesEndTheProgram()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, missingPicture);
+    QFETCH(bool, settingsRead);
+    ProgramFolder folder(settings);
+    if (!missingPicture.isEmpty())
+        folder.removeFile(missingPicture);
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+
+    QVERIFY(!form.Form_Load());
+    QCOMPARE(platform.messages, QStringList{kMissing});
+    QCOMPARE(platform.endCalls, 1);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.text1->text().isEmpty(), !settingsRead);
+    // Nothing after the failing step ran: no Internet handle was opened.
+    QCOMPARE(form.hInternet, 0);
+}
+
+void TestStartup::programFolderHasOneTrailingSeparator()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QCOMPARE(form.fMyPath(), folder.path() + "/");
+    // Computed once: a later answer of the platform does not change it.
+    platform.folder = "/elsewhere";
+    QCOMPARE(form.fMyPath(), folder.path() + "/");
+
+    FakePlatform atRoot;
+    atRoot.folder = "/";
+    FTPform rootForm(atRoot);
+    QCOMPARE(rootForm.fMyPath(), QString("/"));
+}
+
+void TestStartup::enableUiFollowsTheConnection()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+
+    form.bConnected = true;
+    form.EnableUI(true);
+    QVERIFY(!form.cmdConnect->isEnabled());
+    QVERIFY(form.cmdDisconnect->isEnabled());
+    QVERIFY(form.cmdGet->isEnabled() && form.cmdPut->isEnabled());
+    QVERIFY(form.text1->isEnabled());
+
+    form.EnableUI(false);
+    for (QWidget* w : {static_cast<QWidget*>(form.text1), static_cast<QWidget*>(form.text2),
+                       static_cast<QWidget*>(form.text3), static_cast<QWidget*>(form.cmdConnect),
+                       static_cast<QWidget*>(form.cmdDisconnect), static_cast<QWidget*>(form.chkPassive),
+                       static_cast<QWidget*>(form.optBin), static_cast<QWidget*>(form.optAscii),
+                       static_cast<QWidget*>(form.cmdGet), static_cast<QWidget*>(form.cmdPut)})
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(form.txtProxy->isEnabled());
+    form.bConnected = false;
+}
+
+void TestStartup::saveThenRestart()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    {
+        FTPform form(platform);
+        QVERIFY(form.Form_Load());
+        form.text1->setText("サーバー");
+        form.text2->setText("u\"q");
+        form.text3->setText("pass word");
+        form.text4->setText("サーバー/画像");
+        form.Text8->setText("07");
+        form.Text6->setText("45");
+        QTest::mouseClick(form.Command1, Qt::LeftButton);
+    }
+    // The password is in the file in clear, between quotes.
+    QVERIFY(folder.readFile("ftp.txt").contains("\"pass word\""));
+
+    FTPform again(platform);
+    QVERIFY(again.Form_Load());
+    QCOMPARE(again.text1->text(), QString("サーバー"));
+    QCOMPARE(again.text2->text(), QString("u\"q"));
+    QCOMPARE(again.text3->text(), QString("pass word"));
+    QCOMPARE(again.text4->text(), QString("サーバー/画像"));
+    QCOMPARE(again.Text8->text(), QString("07"));
+    QCOMPARE(again.Text6->text(), QString("45"));
+    QVERIFY(platform.messages.isEmpty());
+}
+
+void TestStartup::saveFailureIsReported()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+    // The settings file's name taken by a folder: nothing can replace it.
+    folder.removeFile("ftp.txt");
+    QVERIFY(QDir(folder.path()).mkdir("ftp.txt"));
+    form.Command1_Click();
+    QCOMPARE(platform.messages, QStringList{"設定を保存できませんでした"});
+}
+
+void TestStartup::endButtonEndsAtOnce()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+    const HINTERNET handle = form.hInternet;
+    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    QCOMPARE(platform.endCalls, 1);
+    // No unload: the handle is left to the end of the process.
+    QCOMPARE(form.hInternet, handle);
+    InternetCloseHandle(handle);
+}
+
+void TestStartup::closingTheWindowClosesTheHandles()
+{
+    ProgramFolder folder;
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+    const int before = OpenInternetHandleCount();
+    form.show();
+    QVERIFY(form.close());
+    QCOMPARE(form.hInternet, 0);
+    QCOMPARE(OpenInternetHandleCount(), before - 1);
+    QVERIFY(form.text1->text().isEmpty());
+    QVERIFY(!form.cmdConnect->isEnabled());
+    QCOMPARE(platform.endCalls, 0);
+}
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"
