@@ -1,9 +1,44 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Skylark and starts it from its runnable folder.
+#
+# On the first run (no ftp.txt in the runnable folder yet) it sets up a demo: an
+# ftp.txt pointing at a local FTP server on 127.0.0.1:2121 (user demo, password demo)
+# that this script starts and stops with Skylark, and sample images 00.jpg to 23.jpg.
+# A user's own ftp.txt and images are never overwritten; the demo server is only
+# started while ftp.txt still points at it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh"
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j"$(nproc)"
-cd "$top/build/Skylark"
-exec ./skylark "$@"
+
+app="$top/build/Skylark"
+demo_server="127.0.0.1:2121"
+demo_home="$top/build/demo-ftp"
+
+if [ ! -e "$app/ftp.txt" ]; then
+  # Upload at minute 00, second 30 of every hour into the demo server's /upload.
+  printf '"%s","demo","demo","%s/upload","00","30"\r\n' "$demo_server" "$demo_server" >"$app/ftp.txt"
+  chmod 600 "$app/ftp.txt"
+  echo "Wrote a demo ftp.txt: server $demo_server, user demo, password demo."
+fi
+
+for h in $(seq -w 0 23); do
+  [ -e "$app/$h.jpg" ] && continue
+  convert -size 320x240 xc:'#3080E0' -fill white -gravity center -pointsize 64 \
+    -annotate 0 "$h:00" "$app/$h.jpg" 2>/dev/null ||
+    convert -size 320x240 xc:'#3080E0' "$app/$h.jpg"
+done
+
+server_pid=
+if head -c 64 "$app/ftp.txt" | grep -q "^\"$demo_server\""; then
+  mkdir -p "$demo_home/upload" "$demo_home/pub/camera"
+  [ -e "$demo_home/readme.txt" ] || echo "Skylark demo server" >"$demo_home/readme.txt"
+  /usr/bin/python3 "$top/scripts/demo_ftp_server.py" --home "$demo_home" --port 2121 &
+  server_pid=$!
+  trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true' EXIT
+  sleep 0.5
+fi
+
+cd "$app"
+./skylark "$@"
