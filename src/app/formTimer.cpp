@@ -3,7 +3,20 @@
 FormTimer::FormTimer(QObject* parent) : QObject(parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &FormTimer::timeout);
+    // Qt never fires a timer again while its previous tick is still being handled, so
+    // a tick whose handler waits in a message box would silence that timer until the
+    // box is closed: an hourly upload would stall behind a box from an earlier hour.
+    // Each tick is therefore posted and handled as an event of its own, which the
+    // box's event loop delivers like any other.
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (running())
+                    emit timeout();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void FormTimer::setEnabled(bool on)
