@@ -25,7 +25,10 @@ bool hostCharsAcceptable(std::string_view host, bool ipv6)
         if (c <= 0x20 || c == 0x7f || c == '/' || c == '\\' || c == '?' || c == '#' || c == '@' || c == '[' ||
             c == ']')
             return false;
-        if (!ipv6 && c == ':')
+        // libcurl decodes escapes in a host name, so "%2e" or "%25" would reach the
+        // resolver as another name than the one typed. An IPv6 zone id keeps its "%":
+        // ftpServerUrl escapes it.
+        if (!ipv6 && (c == ':' || c == '%'))
             return false;
     }
     return true;
