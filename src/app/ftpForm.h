@@ -63,6 +63,9 @@ public:
     // The FTP session and the remote tree.
     bool ConnectSession(const QString& server, const QString& user, const QString& password);
     void CloseSession();
+    // Closes the FTP session, empties the listing, takes the server out of the tree
+    // and returns the controls to their not-connected state.
+    void EndSession();
     void ClearFields();
     void ClearListing();
     void RemoveServerNode();

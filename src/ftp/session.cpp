@@ -40,6 +40,12 @@ void FTPform::cmdDisconnect_Click()
 {
     Label13->setText(QString());
     Timer4->setEnabled(false);
+    EndSession();
+}
+
+void FTPform::EndSession()
+{
+    // The Internet handle stays open, so the operator can connect again.
     if (hFtp != 0)
         InternetCloseHandle(hFtp);
     hFtp = 0;

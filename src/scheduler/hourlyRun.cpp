@@ -71,13 +71,7 @@ void FTPform::Timer6_Timer()
         const ClockParts now = stampClock();
         if (NumericValue(minute) != NumericValue(now.minute) || StrictNumber(second) + 10 != NumericValue(now.second))
             return;
-        if (hFtp != 0)
-            InternetCloseHandle(hFtp);
-        hFtp = 0;
-        ClearListing();
-        RemoveServerNode();
-        bConnected = false;
-        EnableUI(true);
+        EndSession();
     } catch (const std::exception&) {
         // The disconnect stage ends its tick silently.
     }

@@ -76,15 +76,8 @@ void FTPform::armProgramEnd()
     if (shown.minute != endMinute || shown.second != endSecond)
         return;
 
-    if (bConnected) {
-        if (hFtp != 0)
-            InternetCloseHandle(hFtp);
-        hFtp = 0;
-        ClearListing();
-        RemoveServerNode();
-        bConnected = false;
-        EnableUI(true);
-    }
+    if (bConnected)
+        EndSession();
     m_platform.endProcess();
 }
 
