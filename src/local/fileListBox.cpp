@@ -83,6 +83,12 @@ void FileListBox::setFileName(const QString& name)
         return;
     }
     const QFileInfo file(QDir::fromNativeSeparators(name));
+    // Already showing that folder with the file in it: select it without reading a
+    // folder of thousands of images again on every send.
+    if (local::cleanFolderPath(file.absolutePath()) == m_path && m_names.contains(file.fileName()) && file.isFile()) {
+        selectName(file.fileName());
+        return;
+    }
     const bool changed = moveTo(file.absolutePath());
     selectName(file.fileName());
     if (changed)
