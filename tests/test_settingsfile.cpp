@@ -51,6 +51,10 @@ void TestSettingsFile::roundTrip()
 void TestSettingsFile::oddRecords()
 {
     QCOMPARE(FormatSettingsRecord({"", "", "", "", "05", "30"}), QString("\"\",\"\",\"\",\"\",\"05\",\"30\"\r\n"));
+    // A line break inside a box never splits the record.
+    const QString broken = FormatSettingsRecord({"ser\r\nver", "u\n", "p", "f", "05", "3\r0"});
+    QCOMPARE(broken, QString("\"server\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n"));
+    QCOMPARE(ParseSettingsRecord(LastSettingsLine(broken.toUtf8()))[0], QString("server"));
 
     // A one-character second comes back with the closing quote, an empty one as a lone
     // quote, a long one cut to two characters.

@@ -8,6 +8,8 @@
 #include <QStorageInfo>
 #include <QFont>
 
+#include <limits>
+
 namespace {
 
 const QString kJapaneseFont = QStringLiteral("ＭＳ Ｐゴシック");
@@ -56,7 +58,11 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
 
 QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h)
 {
-    return make<QLineEdit>(parent, name, l, t, w, h);
+    auto* box = make<QLineEdit>(parent, name, l, t, w, h);
+    // The boxes have no length limit of their own; Qt's default would cut long text
+    // silently, and the cut text would then be what is saved.
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
 }
 
 QFrame* line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2)

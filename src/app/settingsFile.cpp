@@ -75,7 +75,11 @@ QString FormatSettingsRecord(const SettingsRecord& fields)
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             line += QLatin1Char(',');
-        line += QLatin1Char('"') + fields[i] + QLatin1Char('"');
+        // A line break pasted into a box would split the one-line record, and the next
+        // start would read shifted fields or refuse to start: breaks are left out.
+        QString field = fields[i];
+        field.remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
+        line += QLatin1Char('"') + field + QLatin1Char('"');
     }
     return line + QStringLiteral("\r\n");
 }
