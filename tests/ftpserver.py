@@ -12,7 +12,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, proto_cmds
+from pyftpdlib.handlers import DTPHandler, FTPHandler, proto_cmds
 from pyftpdlib.servers import FTPServer
 
 
@@ -30,6 +30,11 @@ def parse_args():
     p.add_argument("--delay", type=float, default=0.0, help="seconds before every reply")
     p.add_argument("--silent", choices=["none", "greeting", "after-login"], default="none")
     p.add_argument("--drop-on", default="", help="close the control connection on this command")
+    p.add_argument("--silent-from", default="",
+                   help="stop answering from this command on; the command itself is not carried out")
+    p.add_argument("--drop-after-bytes", type=int, default=-1,
+                   help="once an upload has brought this many bytes, close its data and control "
+                        "connections (-1: never)")
     p.add_argument("--idle-timeout", type=float, default=0.0,
                    help="close a control connection idle this long with 421 (0: never)")
     p.add_argument("--no-mlst", action="store_true")
@@ -41,6 +46,23 @@ def parse_args():
 class RefusingAuthorizer(DummyAuthorizer):
     def validate_authentication(self, username, password, handler):
         raise AuthenticationFailed("Login incorrect.")
+
+
+def make_dtp_handler(opts):
+    class DroppingDTPHandler(DTPHandler):
+        # Like a server that crashes or loses its link in the middle of an upload: both
+        # connections go at once, with no reply and with the client still sending.
+        def handle_read(self):
+            DTPHandler.handle_read(self)
+            if (self.receive and not self._closed
+                    and self.tot_bytes_received >= opts.drop_after_bytes):
+                control = self.cmd_channel
+                self.close()
+                control.close()
+
+        handle_read_event = handle_read
+
+    return DroppingDTPHandler
 
 
 def make_handler(opts, log):
@@ -85,6 +107,8 @@ def make_handler(opts, log):
             if opts.drop_on and cmd == opts.drop_on.upper():
                 self.close()
                 return
+            if opts.silent_from and cmd == opts.silent_from.upper():
+                self.muted = True
             if self.muted:
                 return
             FTPHandler.pre_process_command(self, line, cmd, arg)
@@ -116,6 +140,8 @@ def make_handler(opts, log):
             return FTPHandler.ftp_STOR(self, file, mode)
 
     Handler.timeout = 0
+    if opts.drop_after_bytes >= 0:
+        Handler.dtp_handler = make_dtp_handler(opts)
     Handler.auth_failed_timeout = 0
     if opts.no_mlst:
         Handler.proto_cmds = {k: v for k, v in proto_cmds.items() if k not in ("MLST", "MLSD")}

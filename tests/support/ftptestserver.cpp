@@ -47,6 +47,10 @@ bool FtpTestServer::start()
         args << QStringLiteral("--silent") << QStringLiteral("after-login");
     if (!m_options.dropOn.isEmpty())
         args << QStringLiteral("--drop-on") << m_options.dropOn;
+    if (!m_options.silentFrom.isEmpty())
+        args << QStringLiteral("--silent-from") << m_options.silentFrom;
+    if (m_options.dropAfterBytes >= 0)
+        args << QStringLiteral("--drop-after-bytes") << QString::number(m_options.dropAfterBytes);
     if (m_options.idleTimeoutSeconds > 0)
         args << QStringLiteral("--idle-timeout") << QString::number(m_options.idleTimeoutSeconds);
     if (m_options.noMlst)

@@ -29,6 +29,8 @@ struct FtpTestServerOptions {
     enum class Silent { None, Greeting, AfterLogin };
     Silent silent = Silent::None; // never send the banner / stop answering once logged in
     QString dropOn;               // close the control connection when this command arrives ("STOR", "CWD", ...)
+    QString silentFrom;           // answer nothing from this command on, the command included ("STOR", ...)
+    qint64 dropAfterBytes = -1;   // an upload that has brought this many bytes loses both connections; -1: never
     double idleTimeoutSeconds = 0;  // close idle control connections (421) after this; 0: the server default (300 s)
     bool noMlst = false;          // no MLST in FEAT and no MLSD, so clients must use LIST
     bool diskFull = false;        // STOR answered 552
