@@ -174,6 +174,9 @@ struct SessionObject {
     bool passive = false;
     std::string currentFolder = "/";
     int mlst = -1;  // -1 not yet asked, 0 no, 1 yes
+    // Folder of the last request that went through on this connection; empty when
+    // unknown. libcurl skips its CWD when the next request is for the same folder.
+    std::string lastFolder;
     ReplyCapture replies;
     // Last, so it is cleaned up first: the QUIT sent on cleanup still reports its reply
     // into `replies`.
@@ -291,7 +294,7 @@ bool isConnectionLost(CURLcode rc, int replyCode)
 // rather than failing an operator who did nothing wrong. `setup` sets the request's
 // own options and is run before each attempt.
 template <typename Setup>
-CURLcode perform(SessionObject& s, Setup&& setup)
+CURLcode perform(SessionObject& s, const std::string& folder, Setup&& setup)
 {
     s.replies.reset();
     setup(false);
@@ -302,6 +305,7 @@ CURLcode perform(SessionObject& s, Setup&& setup)
         curl_easy_setopt(s.curl.get(), CURLOPT_FRESH_CONNECT, 1L);
         rc = curl_easy_perform(s.curl.get());
     }
+    s.lastFolder = rc == CURLE_OK ? folder : std::string();
     t_lastResponse = s.replies.lastText;
     t_lastResponseCode = s.replies.lastCode;
     return rc;
@@ -313,6 +317,21 @@ struct SlistDeleter {
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 
 SlistPtr makeList(const std::string& line) { return SlistPtr(curl_slist_append(nullptr, line.c_str())); }
+
+// For a transfer in the folder of the previous request libcurl sends no CWD, so EPSV
+// (or PASV, EPRT) is the first command. When its reply is already in before libcurl
+// first looks (a fast server, often so on loopback), libcurl 7.88 finishes that step
+// at once and then waits on the control connection, where nothing comes because the
+// server waits for the data connection, until its one-second poll interval runs out.
+// A command ahead of it keeps the EPSV reply from being read in that first step. The
+// CWD re-asserts the folder the transfer is for; with "*" a refusal changes nothing, the
+// transfer's own reply decides as before.
+SlistPtr leadingCwd(const SessionObject& s, const std::string& folder)
+{
+    if (s.lastFolder != folder)
+        return nullptr;  // libcurl sends its own CWD first
+    return makeList("*CWD " + folder);
+}
 
 size_t discardBody(char*, size_t size, size_t n, void*) { return size * n; }
 
@@ -351,7 +370,7 @@ bool serverHasMlst(SessionObject& s)
     auto quote = makeList("*FEAT");
     s.replies.sawMlst = false;
     const auto url = ftpUrl(s.server, s.currentFolder);
-    const CURLcode rc = perform(s, [&](bool) {
+    const CURLcode rc = perform(s, s.currentFolder, [&](bool) {
         prepare(s, url, quote.get());
         curl_easy_setopt(s.curl.get(), CURLOPT_NOBODY, 1L);
     });
@@ -420,6 +439,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std:
         prepare(*s, url, nullptr);
         curl_easy_setopt(s->curl.get(), CURLOPT_NOBODY, 1L);
         rc = curl_easy_perform(s->curl.get());
+        s->lastFolder.clear();
         t_lastResponse = s->replies.lastText;
         t_lastResponseCode = s->replies.lastCode;
         if (rc == CURLE_OK) {
@@ -454,7 +474,7 @@ bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
     // sent; its "*" keeps a refusal from ending the connection, and the reply decides.
     const auto quote = makeList("*CWD " + target);
     const auto url = ftpUrl(s->server, target);
-    const CURLcode rc = perform(*s, [&](bool) {
+    const CURLcode rc = perform(*s, target, [&](bool) {
         prepare(*s, url, quote.get());
         curl_easy_setopt(s->curl.get(), CURLOPT_NOBODY, 1L);
     });
@@ -497,9 +517,10 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile, WIN3
         const bool mlsd = serverHasMlst(*s);
         ListingSink sink;
         const auto url = ftpUrl(s->server, s->currentFolder);
-        const CURLcode rc = perform(*s, [&](bool) {
+        const auto quote = leadingCwd(*s, s->currentFolder);
+        const CURLcode rc = perform(*s, s->currentFolder, [&](bool) {
             sink = ListingSink{};
-            prepare(*s, url, nullptr);
+            prepare(*s, url, quote.get());
             if (mlsd)
                 curl_easy_setopt(s->curl.get(), CURLOPT_CUSTOMREQUEST, "MLSD");
             curl_easy_setopt(s->curl.get(), CURLOPT_WRITEFUNCTION, collectListing);
@@ -572,10 +593,11 @@ bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpsz
     const auto url = ftpUrl(s->server, folder, name);
     const long ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII ? 1L : 0L;
 
-    const CURLcode rc = perform(*s, [&](bool retry) {
+    const auto quote = leadingCwd(*s, folder);
+    const CURLcode rc = perform(*s, folder, [&](bool retry) {
         if (retry)
             std::rewind(file.get());
-        prepare(*s, url, nullptr);
+        prepare(*s, url, quote.get());
         CURL* c = s->curl.get();
         curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(c, CURLOPT_READFUNCTION, readUpload);
