@@ -78,8 +78,6 @@ public:
     void RefreshSendFile();
     QString RemoteFolderOf(const QString& destination);
 
-    Platform& platform() { return m_platform; }
-
     // Controls: connection area.
     QLabel* Label2;
     QLineEdit* text1;

@@ -28,8 +28,6 @@ QTime FakePlatform::timeOfDay()
 void FakePlatform::showMessage(const QString& text)
 {
     messages << text;
-    if (onMessage)
-        onMessage(text);
 }
 
 void FakePlatform::waitForEvents(double maxSeconds)

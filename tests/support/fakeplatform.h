@@ -28,8 +28,6 @@ public:
     QStringList messages;
     int endCalls = 0;
     QString folder;
-    // Called for each message as it is shown (e.g. to act while a box is "open").
-    std::function<void(const QString&)> onMessage;
     // Called on every pass of a wait, before the clock moves on (e.g. to click a
     // button in the middle of a program-end wait).
     std::function<void()> onWait;
