@@ -12,16 +12,9 @@
 #include <string>
 #include <string_view>
 
-namespace {
+#include "fuzzcheck.h"
 
-// Names the broken rule before libFuzzer saves the input.
-#define require(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort(); \
-        } \
-    } while (0)
+namespace {
 
 void checkEntry(const FtpListEntry& e, std::string_view source)
 {

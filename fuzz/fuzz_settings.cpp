@@ -13,16 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+#include "fuzzcheck.h"
 
-// Names the broken rule before libFuzzer saves the input.
-#define require(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort(); \
-        } \
-    } while (0)
+namespace {
 
 // The reader must read back whatever the writer wrote, as long as the fields are ones
 // the writer can represent: no comma (fields are found by counting commas), no line
