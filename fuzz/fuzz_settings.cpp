@@ -2,7 +2,7 @@
 // written by older versions on other systems, so any bytes may arrive. A RuntimeFault
 // is the reader's way of saying the record is bad and is fine; anything else (another
 // exception, a sanitizer report, a broken invariant) is a fault.
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "app/settingsFile.h"
 
 #include <QByteArray>

@@ -2,6 +2,7 @@
 // anyone types, control characters and line breaks, Japanese everywhere, and servers
 // that never end a line, send one enormous listing line or answer with junk.
 #include "formharness.h"
+#include "ftp/modWinInet.h"
 #include "ftp/serverAddress.h"
 
 #include <QDir>
@@ -96,8 +97,9 @@ int countStarting(const QStringList& lines, const QString& prefix)
     return n;
 }
 
-QStringList boxTexts(const FTPform& f)
+QStringList boxTexts(FTPform& form)
 {
+    const FTPformTestAccess f(form);
     return {f.text1->text(), f.text2->text(), f.text3->text(), f.text4->text(), f.Text8->text(), f.Text6->text()};
 }
 
@@ -140,20 +142,20 @@ void TestBadInput::longBoxesSavedAndReloaded()
 {
     FormHarness h;
     QVERIFY(h.start());
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     // One character per box, so a field that lands in the wrong box shows.
     const QList<QLineEdit*> boxes = {f.text1, f.text2, f.text3, f.text4, f.Text8, f.Text6, f.Text5};
     const char fill[] = "spufmsx";
     for (int i = 0; i < boxes.size(); ++i)
         boxes[i]->setText(QString(100000, QLatin1Char(fill[i])));
     // The boxes hold all of it, and all of it must survive.
-    const QStringList saved = boxTexts(f);
+    const QStringList saved = boxTexts(f.form);
     for (int i = 0; i < 5; ++i)
         QCOMPARE(saved[i].size(), 100000);
 
     QElapsedTimer clock;
     clock.start();
-    f.Command1_Click();
+    f.Command1->click();
     QVERIFY(h.platform.messages.isEmpty());
 
     FTPform second(h.platform);
@@ -178,16 +180,16 @@ void TestBadInput::longBoxesInUse()
     h.folder.writeFile("10.jpg", "ten");
     h.platform.setTime(10, 29, 0);
     QVERIFY(h.start());
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     const QString server = h.serverName();
     QElapsedTimer clock;
     clock.start();
 
     // A long server name is no name the resolver will look up, and nothing is sent.
     f.text1->setText(QString(100000, QLatin1Char('s')));
-    f.cmdConnect_Click();
-    QVERIFY(!f.bConnected);
-    QCOMPARE(f.hFtp, 0);
+    f.cmdConnect->click();
+    QVERIFY(!f.connected());
+    QCOMPARE(f.hFtp(), 0);
     QCOMPARE(countStarting(h.server.commands(), "USER"), 0);
 
     // A long user or password is refused one way or another, never half logged in.
@@ -197,48 +199,48 @@ void TestBadInput::longBoxesInUse()
         f.text3->setText("secret");
         box->setText(QString(100000, QLatin1Char('u')));
         h.platform.messages.clear();
-        f.cmdConnect_Click();
-        QVERIFY(!f.bConnected);
-        QCOMPARE(f.hFtp, 0);
+        f.cmdConnect->click();
+        QVERIFY(!f.connected());
+        QCOMPARE(f.hFtp(), 0);
         QVERIFY(h.server.commands().filter("STOR").isEmpty());
     }
 
     // Logged in properly, a long destination folder fails the folder change.
     f.text2->setText("user");
     f.text3->setText("secret");
-    f.cmdConnect_Click();
-    QVERIFY(f.bConnected);
+    f.cmdConnect->click();
+    QVERIFY(f.connected());
     f.text4->setText(server + "/" + QString(100000, QLatin1Char('d')));
-    f.Text5->setText(f.fMyPath() + "10.jpg");
+    f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5_Click();
+    f.Command5->click();
     QVERIFY(!h.platform.messages.isEmpty());
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")));
     QCOMPARE(h.server.commands().filter("STOR").size(), 0);
 
     // A long upper path box that still ends in the hour's name.
     f.text4->setText(server + "/pub");
-    f.Text5->setText(f.fMyPath() + QString(100000, QLatin1Char('p')) + "/10.jpg");
+    f.Text5->setText(f.myPath() + QString(100000, QLatin1Char('p')) + "/10.jpg");
     h.platform.messages.clear();
-    f.Command5_Click();
+    f.Command5->click();
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")) ||
             QFileInfo::exists(h.server.path("pub/10.jpg")));
 
     // Long minute and second: arming refuses, and an hour passing by the set time
     // neither connects nor uploads.
-    f.cmdDisconnect_Click();
+    f.cmdDisconnect->click();
     h.server.clearCommands();
     for (const QString& text : {QString(100000, QLatin1Char('3')), QString(100000, QLatin1Char(' '))}) {
         f.Text8->setText(text);
         f.Text6->setText(text);
         h.platform.messages.clear();
-        f.Command4_Click();
+        f.Command4->click();
         QVERIFY(!h.platform.messages.isEmpty());
     }
     // Armed properly, then the boxes grow: every stage reads them on each tick.
     f.Text8->setText("30");
     f.Text6->setText("20");
-    f.Command4_Click();
+    f.Command4->click();
     f.Text8->setText(QString(100000, QLatin1Char('3')));
     f.Text6->setText(QString(100000, QLatin1Char('2')));
     StepClockTo(h, 10, 30, 40);
@@ -268,19 +270,19 @@ void TestBadInput::lineBreaksNeverReachTheServer()
     h.folder.writeFile("10.jpg", "ten");
     h.platform.setTime(10, 29, 0);
     QVERIFY(h.start());
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     const QString injected = lineBreak + QStringLiteral("MKD injected");
     QLineEdit* boxes[] = {f.text1, f.text2, f.text3, f.text4};
     boxes[box]->setText(boxes[box]->text() + injected);
 
     // The operator's session, a manual transfer, and an hourly cycle.
-    f.cmdConnect_Click();
-    f.Text5->setText(f.fMyPath() + "10.jpg");
-    f.Command5_Click();
-    f.cmdDisconnect_Click();
+    f.cmdConnect->click();
+    f.Text5->setText(f.myPath() + "10.jpg");
+    f.Command5->click();
+    f.cmdDisconnect->click();
     f.Text8->setText("30");
     f.Text6->setText("20");
-    f.Command4_Click();
+    f.Command4->click();
     StepClockTo(h, 10, 30, 40);
 
     const QStringList commands = h.server.commands();
@@ -290,7 +292,7 @@ void TestBadInput::lineBreaksNeverReachTheServer()
     if (box < 3) {
         // A login with a line break in it is not attempted at all.
         QCOMPARE(countStarting(commands, "USER"), 0);
-        QVERIFY(!f.bConnected);
+        QVERIFY(!f.connected());
     } else {
         // The session itself was fine; only the folder was refused. By hand nothing
         // is sent then; the hourly stage uploads into the current folder, as it
@@ -310,7 +312,7 @@ void TestBadInput::controlCharacters()
     h.server.makeDir("pub");
     h.folder.writeFile("10.jpg", "ten");
     QVERIFY(h.start());
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     // Everything below a blank but the line breaks, and DEL: the writer keeps them, the
     // reader must give them back in the right boxes.
     QString controls;
@@ -322,28 +324,28 @@ void TestBadInput::controlCharacters()
     QLineEdit* boxes[] = {f.text1, f.text2, f.text3, f.text4, f.Text8, f.Text6};
     for (int i = 0; i < 6; ++i)
         boxes[i]->setText(texts[i]);
-    const QStringList saved = boxTexts(f);
-    f.Command1_Click();
+    const QStringList saved = boxTexts(f.form);
+    f.Command1->click();
     FTPform second(h.platform);
     QVERIFY(second.Form_Load());
     QCOMPARE(boxTexts(second), saved);
 
     // In use: a server name with control characters is no name; a user with them is
     // refused by the server; nothing crashes and nothing is uploaded.
-    f.cmdConnect_Click();
-    QVERIFY(!f.bConnected);
+    f.cmdConnect->click();
+    QVERIFY(!f.connected());
     QCOMPARE(countStarting(h.server.commands(), "USER"), 0);
     f.text1->setText(h.serverName());
-    f.cmdConnect_Click();
-    QVERIFY(!f.bConnected);
+    f.cmdConnect->click();
+    QVERIFY(!f.connected());
     f.text2->setText("user");
     f.text3->setText("secret");
-    f.cmdConnect_Click();
-    QVERIFY(f.bConnected);
+    f.cmdConnect->click();
+    QVERIFY(f.connected());
     f.text4->setText(h.serverName() + "/pub" + controls);
-    f.Text5->setText(f.fMyPath() + "10.jpg");
+    f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5_Click();
+    f.Command5->click();
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")));
     QVERIFY(!QFileInfo::exists(h.server.path("pub/10.jpg")));
 }
@@ -359,7 +361,7 @@ void TestBadInput::japaneseEverywhere()
     h.folder.writeFile("11.jpg", "eleven o'clock");
     h.platform.setTime(10, 29, 0);
     QVERIFY(h.start());
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     const QString server = h.serverName();
 
     // Saved and reloaded as typed, the server box included.
@@ -369,7 +371,7 @@ void TestBadInput::japaneseEverywhere()
     QLineEdit* boxes[] = {f.text1, f.text2, f.text3, f.text4, f.Text8, f.Text6};
     for (int i = 0; i < 6; ++i)
         boxes[i]->setText(texts[i]);
-    f.Command1_Click();
+    f.Command1->click();
     QVERIFY(h.folder.readFile("ftp.txt").contains(texts[3].toUtf8()));
     {
         FTPform second(h.platform);
@@ -380,27 +382,27 @@ void TestBadInput::japaneseEverywhere()
     // Used: a Japanese login and a Japanese destination folder, by hand and hourly.
     f.text1->setText(server);
     f.text4->setText(server + QStringLiteral("/写真/カメラ"));
-    f.cmdConnect_Click();
-    QVERIFY2(f.bConnected, qPrintable(h.platform.messages.join(" | ")));
-    f.Text5->setText(f.fMyPath() + "10.jpg");
+    f.cmdConnect->click();
+    QVERIFY2(f.connected(), qPrintable(h.platform.messages.join(" | ")));
+    f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5_Click();
+    f.Command5->click();
     QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
     QFile landed(h.server.path(QStringLiteral("写真/カメラ/10.jpg")));
     QVERIFY(landed.open(QIODevice::ReadOnly));
     QCOMPARE(landed.readAll(), QByteArray("ten o'clock"));
     landed.close();
     QVERIFY(QFile::remove(landed.fileName()));
-    f.cmdDisconnect_Click();
+    f.cmdDisconnect->click();
 
     // Full-width digits are not the minute the clock shows: armed or not, no upload.
-    f.Command4_Click();
+    f.Command4->click();
     StepClockTo(h, 10, 30, 40);
     QVERIFY(!QFileInfo::exists(landed.fileName()));
 
     f.Text8->setText("30");
     f.Text6->setText("20");
-    f.Command4_Click();
+    f.Command4->click();
     StepClockTo(h, 11, 30, 40); // past 10:30 would be a day away; the 11 o'clock cycle
     QVERIFY2(QFileInfo::exists(h.server.path(QStringLiteral("写真/カメラ/11.jpg"))),
              qPrintable(filesBelow(h.server.home()).join(", ") + " / " + h.platform.messages.join(" | ")));

@@ -1,5 +1,5 @@
 // The clock text and the number rules that the scheduler's comparisons rest on.
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "scheduler/clockText.h"
 
 #include <QTest>

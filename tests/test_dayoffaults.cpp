@@ -5,6 +5,7 @@
 // must not hold the window past the network bounds, must not stop the next hour, and
 // after the day nothing may be left open.
 #include "formharness.h"
+#include "ftp/modWinInet.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -94,12 +95,12 @@ public:
     {
         if (!h.start())
             return false;
-        emit h.form->Timer3->timeout();
-        QTest::mouseClick(h.form->Command4, Qt::LeftButton);
-        return h.form->Timer4->running();
+        emit h.f().Timer3->timeout();
+        QTest::mouseClick(h.f().Command4, Qt::LeftButton);
+        return h.f().Timer4->running();
     }
 
-    FTPform& f() { return *h.form; }
+    FTPformTestAccess& f() { return h.f(); }
 
     // Points the server and destination boxes at a server, as the operator would.
     void pointAt(const FtpTestServer& server, const QString& folder = QStringLiteral("/pub"))
@@ -125,7 +126,7 @@ public:
     LongestTick stepTo(int hour, int minute, int second)
     {
         const QTime target(hour, minute, second);
-        FTPform& w = f();
+        FTPformTestAccess& w = f();
         const std::pair<FormTimer*, const char*> stages[] = {
             {w.Timer7, "refresher"}, {w.Timer5, "connect"}, {w.Timer4, "upload"}, {w.Timer6, "disconnect"}};
         LongestTick longest;
@@ -171,8 +172,8 @@ public:
     // day's server; the clock moves on to the next hour's HH:29:00.
     void endHour(int hour)
     {
-        QVERIFY2(!f().bConnected, qPrintable(fileOfHour(hour)));
-        QCOMPARE(f().hFtp, 0);
+        QVERIFY2(!f().connected(), qPrintable(fileOfHour(hour)));
+        QCOMPARE(f().hFtp(), 0);
         QCOMPARE(f().TreeView1->count(), 0);
         QCOMPARE(OpenInternetHandleCount(), 1);
         QCOMPARE(h.platform.endCalls, 0);
@@ -235,7 +236,7 @@ void TestDayOfFaults::aDayOfFaults()
     wall.start();
     Day d;
     QVERIFY(d.start());
-    FTPform& f = d.f();
+    FTPformTestAccess& f = d.f();
     FormHarness& h = d.h;
     CHECKED(d.stepTo(0, 29, 0));
 
@@ -360,13 +361,13 @@ void TestDayOfFaults::aDayOfFaults()
         FtpTestServer* idle = d.ownServer(options);
         QVERIFY(idle);
         QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
-        QVERIFY(f.bConnected);
-        const HINTERNET operatorSession = f.hFtp;
+        QVERIFY(f.connected());
+        const HINTERNET operatorSession = f.hFtp();
         // Wall time, not the stepped clock: the server's idle timer runs on its own.
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         QVERIFY(idle->commands().contains(QStringLiteral("USER user")));
         CHECKED(d.cycle(13, 19));
-        QCOMPARE(f.hFtp, operatorSession);
+        QCOMPARE(f.hFtp(), operatorSession);
         CHECKED(d.cycle(13));
         // The operator's session was gone indeed: the upload had to log in afresh.
         QCOMPARE(idle->commands().count(QStringLiteral("USER user")), 2);
@@ -458,7 +459,7 @@ void TestDayOfFaults::aDayOfFaults()
         FtpTestServer* dying = d.ownServer({});
         QVERIFY(dying);
         CHECKED(d.cycle(23, 15));
-        QVERIFY(f.bConnected);
+        QVERIFY(f.connected());
         dying->stop();
         CHECKED(d.cycle(23));
         QCOMPARE(h.platform.messages, QStringList({kWrongFolder, kWrongFolder}));

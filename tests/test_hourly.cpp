@@ -1,6 +1,7 @@
 // The hourly upload: arming, the refresher, and the connect, upload and disconnect
 // stages, driven by a stepped clock against a real FTP server.
 #include "formharness.h"
+#include "ftp/modWinInet.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -41,10 +42,10 @@ struct Hourly {
     {
         if (!h.start())
             return false;
-        emit h.form->Timer3->timeout(); // the clock label as the first second shows it
+        emit h.f().Timer3->timeout(); // the clock label as the first second shows it
         return true;
     }
-    FTPform& f() { return *h.form; }
+    FTPformTestAccess& f() { return h.f(); }
     QByteArray onServer(const QString& path) const
     {
         QFile file(h.server.path(path));
@@ -63,7 +64,7 @@ class TestHourly : public QObject {
 private slots:
     void fullTimeline();
     void armingChecks();
-    void timerStates();
+    void whatStartsAndStopsTheStages();
     void refresherFollowsTheHour();
     void secondFiveNeverConnects();
     void secondFiftyFiveNeverDisconnects();
@@ -79,19 +80,19 @@ void TestHourly::fullTimeline()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
+    FTPformTestAccess& f = t.f();
     const QString server = t.h.serverName();
     QTest::mouseClick(f.Command4, Qt::LeftButton);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/10.jpg");
-    QCOMPARE(f.sSendFile, QString("10.jpg"));
+    QCOMPARE(f.sendFile(), QString("10.jpg"));
 
     StepClockTo(t.h, 10, 30, 9, 500);
-    QVERIFY(!f.bConnected);
+    QVERIFY(!f.connected());
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 0);
     QCOMPARE(f.Label13->text(), QString("転送タイマ－作動中（１時間に１度転送してます）"));
 
     StepClockTo(t.h, 10, 30, 10);
-    QVERIFY(f.bConnected);
+    QVERIFY(f.connected());
     QVERIFY(f.TreeView1->contains(server + "/pub"));
     QVERIFY(!f.cmdConnect->isEnabled());
 
@@ -100,10 +101,10 @@ void TestHourly::fullTimeline()
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
 
     StepClockTo(t.h, 10, 30, 29, 500);
-    QVERIFY(f.bConnected);
+    QVERIFY(f.connected());
     StepClockTo(t.h, 10, 30, 30, 500);
-    QVERIFY(!f.bConnected);
-    QCOMPARE(f.hFtp, 0);
+    QVERIFY(!f.connected());
+    QCOMPARE(f.hFtp(), 0);
     QCOMPARE(f.TreeView1->count(), 0);
     QVERIFY(f.cmdConnect->isEnabled());
     QCOMPARE(countOf(t.h.server.commands(), "QUIT"), 1);
@@ -111,12 +112,12 @@ void TestHourly::fullTimeline()
     // Nothing happens for the rest of the hour; then the same with 11.jpg.
     StepClockTo(t.h, 11, 30, 9, 500);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
-    QCOMPARE(f.sSendFile, QString("11.jpg"));
+    QCOMPARE(f.sendFile(), QString("11.jpg"));
     StepClockTo(t.h, 11, 30, 35);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 2);
     QCOMPARE(countOf(t.h.server.commands(), "STOR 11.jpg"), 2);
     QCOMPARE(t.onServer("pub/11.jpg"), t.eleven);
-    QVERIFY(!f.bConnected);
+    QVERIFY(!f.connected());
     QVERIFY(t.h.platform.messages.isEmpty());
     QCOMPARE(t.h.platform.endCalls, 0);
 }
@@ -125,10 +126,10 @@ void TestHourly::armingChecks()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
+    FTPformTestAccess& f = t.f();
 
     f.Text8->setText("60");
-    f.Command4_Click();
+    f.Command4->click();
     QCOMPARE(t.h.platform.messages, QStringList{"分、秒を設定しなおして下さい"});
     QCOMPARE(f.Timer4->interval(), 0);
     QVERIFY(f.Timer4->enabled());
@@ -137,7 +138,7 @@ void TestHourly::armingChecks()
     t.h.platform.messages.clear();
     f.Text8->setText("5");
     f.Label13->setText("x");
-    f.Command4_Click();
+    f.Command4->click();
     QCOMPARE(t.h.platform.messages, QStringList{"分、秒は２桁で設定して下さい"});
     QVERIFY(f.Label13->text().isEmpty());
     QVERIFY(!f.Timer4->enabled());
@@ -146,52 +147,67 @@ void TestHourly::armingChecks()
     t.h.platform.messages.clear();
     f.Text8->setText("30");
     f.Text6->clear();
-    f.Command4_Click();
+    f.Command4->click();
     QCOMPARE(t.h.platform.messages, QStringList{"分、秒は２桁で設定して下さい"});
 
     // Two letters pass both checks: armed, but no stage ever finds its time.
     t.h.platform.messages.clear();
     f.Text6->setText("ab");
-    f.Command4_Click();
+    f.Command4->click();
     QVERIFY(t.h.platform.messages.isEmpty());
     QVERIFY(f.Timer4->running());
 }
 
-void TestHourly::timerStates()
+void TestHourly::whatStartsAndStopsTheStages()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    auto state = [&f] {
-        QString s;
-        for (FormTimer* timer : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
-            s += !timer->enabled() ? 'D' : timer->interval() == 0 ? '0' : 'R';
-        return s;
-    };
-    QCOMPARE(state(), QString("0000")); // inert
-    f.Text6->setText("5");
-    f.Command4_Click();
-    QCOMPARE(state(), QString("00D0")); // rejected from inert
-    f.Text6->setText("20");
-    f.Command4_Click();
-    QCOMPARE(state(), QString("RRRR")); // armed
-    f.Command4_Click();
-    QCOMPARE(state(), QString("RRRR")); // armed twice: the same
-    f.Text6->setText("5");
-    f.Command4_Click();
-    QCOMPARE(state(), QString("RRDR")); // rejected after arming
-    f.Text6->setText("20");
-    f.Command4_Click();
-    f.Command6_Click();
-    QCOMPARE(state(), QString("DRDR")); // stopped
-    f.Command4_Click();
-    f.cmdDisconnect_Click();
-    QCOMPARE(state(), QString("RRDR")); // upload stopped by Disconnect
+    FTPformTestAccess& f = t.f();
+    const auto count = [&t](const char* command) { return countOf(t.h.server.commands(), command); };
 
+    t.h.folder.writeFile("12.jpg", t.ten);
+    t.h.folder.writeFile("13.jpg", t.ten);
+
+    // A one-digit second is refused before anything is armed: the 10:30 cycle never
+    // comes.
+    f.Text6->setText("5");
+    f.Command4->click();
+    QCOMPARE(t.h.platform.messages, QStringList{"分、秒は２桁で設定して下さい"});
+    f.Text6->setText("20");
+    StepClockTo(t.h, 10, 30, 35);
+    QCOMPARE(count("USER user"), 0);
+
+    // Armed: the 11:30 cycle connects, uploads twice and disconnects.
+    f.Command4->click();
+    StepClockTo(t.h, 11, 30, 35);
+    QCOMPARE(count("USER user"), 1);
+    QCOMPARE(count("STOR 11.jpg"), 2);
+    QCOMPARE(count("QUIT"), 1);
+
+    // Refused after arming: the uploads stop, the connect and disconnect go on.
+    f.Text6->setText("5");
+    f.Command4->click();
+    f.Text6->setText("20");
+    StepClockTo(t.h, 12, 30, 35);
+    QCOMPARE(count("USER user"), 2);
+    QCOMPARE(count("QUIT"), 2);
+    QCOMPARE(count("STOR 12.jpg"), 0);
+
+    // Armed again, then the operator's Disconnect: that stops the uploads too.
+    f.Command4->click();
+    f.cmdConnect->click();
+    f.cmdDisconnect->click();
+    QVERIFY(f.Label13->text().isEmpty());
+    StepClockTo(t.h, 13, 30, 35);
+    QCOMPARE(count("USER user"), 4);
+    QCOMPARE(count("STOR 13.jpg"), 0);
+
+    // Stopping what was never armed arms nothing.
     Hourly inert;
     QVERIFY(inert.start());
-    inert.f().Command6_Click();
-    QVERIFY(!inert.f().Timer5->running() && !inert.f().Timer6->running());
+    inert.f().Command6->click();
+    StepClockTo(inert.h, 10, 30, 35);
+    QCOMPARE(countOf(inert.h.server.commands(), "USER user"), 0);
 }
 
 void TestHourly::refresherFollowsTheHour()
@@ -199,14 +215,14 @@ void TestHourly::refresherFollowsTheHour()
     Hourly t;
     t.h.platform.setTime(9, 59, 58);
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    f.Command4_Click();
-    QCOMPARE(f.sSendFile, QString("09.jpg"));
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
+    QCOMPARE(f.sendFile(), QString("09.jpg"));
     StepClockTo(t.h, 9, 59, 59, 500);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/09.jpg");
     StepClockTo(t.h, 10, 0, 1);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/10.jpg");
-    QCOMPARE(f.sSendFile, QString("10.jpg"));
+    QCOMPARE(f.sendFile(), QString("10.jpg"));
     // Typing into the upper box while armed: overwritten within one tick.
     f.Text5->setText("typed");
     StepClockTo(t.h, 10, 0, 1, 500);
@@ -214,14 +230,14 @@ void TestHourly::refresherFollowsTheHour()
     // Past midnight the file is 00.jpg.
     t.h.platform.setTime(23, 59, 59);
     StepClockTo(t.h, 0, 0, 1);
-    QCOMPARE(f.sSendFile, QString("00.jpg"));
+    QCOMPARE(f.sendFile(), QString("00.jpg"));
 }
 
 void TestHourly::secondFiveNeverConnects()
 {
     Hourly t("30", "05");
     QVERIFY(t.start());
-    t.f().Command4_Click();
+    t.f().Command4->click();
     StepClockTo(t.h, 10, 30, 20);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 0);
     // Each upload tick of that second: the folder change fails (no session), then
@@ -234,13 +250,13 @@ void TestHourly::secondFiftyFiveNeverDisconnects()
 {
     Hourly t("30", "55");
     QVERIFY(t.start());
-    t.f().Command4_Click();
+    t.f().Command4->click();
     StepClockTo(t.h, 10, 31, 10);
-    QVERIFY(t.f().bConnected);
+    QVERIFY(t.f().connected());
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
     // The next hour's connect finds the session open and reuses it.
     StepClockTo(t.h, 11, 31, 10);
-    QVERIFY(t.f().bConnected);
+    QVERIFY(t.f().connected());
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QCOMPARE(t.onServer("pub/11.jpg"), t.eleven);
     QVERIFY(t.h.platform.messages.isEmpty());
@@ -250,18 +266,18 @@ void TestHourly::operatorAlreadyConnected()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
+    FTPformTestAccess& f = t.f();
     QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
-    const HINTERNET session = f.hFtp;
-    f.Command4_Click();
+    const HINTERNET session = f.hFtp();
+    f.Command4->click();
     StepClockTo(t.h, 10, 30, 25);
-    QCOMPARE(f.hFtp, session);
+    QCOMPARE(f.hFtp(), session);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
     // The disconnect stage closes the operator's session too.
     StepClockTo(t.h, 10, 30, 31);
-    QVERIFY(!f.bConnected);
-    QCOMPARE(f.hFtp, 0);
+    QVERIFY(!f.connected());
+    QCOMPARE(f.hFtp(), 0);
 }
 
 void TestHourly::destinationIsTheServerRoot()
@@ -269,7 +285,7 @@ void TestHourly::destinationIsTheServerRoot()
     Hourly t;
     QVERIFY(t.start());
     t.f().text4->setText(t.h.serverName());
-    t.f().Command4_Click();
+    t.f().Command4->click();
     StepClockTo(t.h, 10, 30, 21);
     QCOMPARE(t.onServer("10.jpg"), t.ten);
     QVERIFY(t.h.server.commands().contains("CWD /"));
@@ -283,16 +299,16 @@ void TestHourly::boxesEditedAfterArming()
     Hourly t("05", "20");
     t.h.platform.setTime(10, 4, 0);
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    f.Command4_Click();
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
     f.Text8->setText("5");
     QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
     StepClockTo(t.h, 10, 5, 29, 500);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QVERIFY(t.onServer("pub/10.jpg").isEmpty());
-    QVERIFY(f.bConnected);
+    QVERIFY(f.connected());
     StepClockTo(t.h, 10, 5, 31);
-    QVERIFY(!f.bConnected);
+    QVERIFY(!f.connected());
 
     // The second emptied: the disconnect stage faults quietly, nothing else happens.
     f.Text8->setText("05");
@@ -300,7 +316,7 @@ void TestHourly::boxesEditedAfterArming()
     QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
     t.h.platform.setTime(11, 4, 50);
     StepClockTo(t.h, 11, 6, 0);
-    QVERIFY(f.bConnected);
+    QVERIFY(f.connected());
     QVERIFY(t.onServer("pub/11.jpg").isEmpty());
     QVERIFY(t.h.platform.messages.isEmpty());
 }
@@ -309,14 +325,14 @@ void TestHourly::stopKeepsConnectingWithoutUploads()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    f.Command4_Click();
-    f.Command6_Click();
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
+    f.Command6->click();
     QVERIFY(f.Label13->text().isEmpty());
     StepClockTo(t.h, 10, 30, 15);
-    QVERIFY(f.bConnected);
+    QVERIFY(f.connected());
     StepClockTo(t.h, 10, 30, 35);
-    QVERIFY(!f.bConnected);
+    QVERIFY(!f.connected());
     QCOMPARE(countOf(t.h.server.commands(), "STOR 10.jpg"), 0);
     QVERIFY(f.Label13->text().isEmpty());
 }
@@ -325,8 +341,8 @@ void TestHourly::emptyServerBox()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    f.Command4_Click();
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
     f.text1->clear();
     f.text4->setText("/pub");
     StepClockTo(t.h, 10, 30, 11);
@@ -338,15 +354,15 @@ void TestHourly::faultyHoursDoNotStopTheNext()
 {
     Hourly t;
     QVERIFY(t.start());
-    FTPform& f = t.f();
-    f.Command4_Click();
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
 
     // 10:30 the destination folder is refused: the folder change reports it, the
     // upload goes into the current folder as it always did.
     f.text4->setText(t.h.serverName() + "/nowhere");
     StepClockTo(t.h, 10, 30, 35);
     QCOMPARE(t.h.platform.messages.value(0), QString("転送先が間違ってます"));
-    QVERIFY(!f.bConnected);
+    QVERIFY(!f.connected());
 
     // 11:30 the hour's file is missing: the upload fails with no server reply to show.
     t.h.platform.messages.clear();

@@ -1,7 +1,7 @@
 // The remote tree's node collection and the picture store it draws from.
 #include "app/imageList.h"
-#include "app/runtimeFault.h"
-#include "ftp/keyedTree.h"
+#include "base/runtimeFault.h"
+#include "app/keyedTree.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // The drive, folder and file lists against real folders on disk.
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "local/dirListBox.h"
 #include "local/driveListBox.h"
 #include "local/fileListBox.h"

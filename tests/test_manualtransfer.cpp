@@ -1,6 +1,7 @@
 // The manual transfer and the local lists that follow each other, against a real FTP
 // server.
 #include "formharness.h"
+#include "ftp/modWinInet.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,17 +20,17 @@ struct Manual {
     {
         if (!h.start())
             return false;
-        h.form->Text5->setText(h.folder.filePath("13.jpg"));
+        h.f().Text5->setText(h.folder.filePath("13.jpg"));
         if (connect)
-            QTest::mouseClick(h.form->cmdConnect, Qt::LeftButton);
-        return !connect || h.form->bConnected;
+            QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+        return !connect || h.f().connected();
     }
     QByteArray onServer(const QString& path) const
     {
         QFile file(h.server.path(path));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    FTPform& f() { return *h.form; }
+    FTPformTestAccess& f() { return h.f(); }
     FormHarness h;
 };
 } // namespace
@@ -59,12 +60,12 @@ void TestManualTransfer::sendsTheFileIntoTheFolder()
     QTest::mouseClick(m.f().Command5, Qt::LeftButton);
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("pub/13.jpg"), QByteArray("thirteen"));
-    QCOMPARE(m.f().sSendFile, QString("13.jpg"));
+    QCOMPARE(m.f().sendFile(), QString("13.jpg"));
     QCOMPARE(m.f().File1->path(), m.h.folder.path());
     QCOMPARE(m.f().File1->fileName(), QString("13.jpg"));
     // The session stays in the destination folder: a relative change goes on from it.
     m.h.server.makeDir("pub/sub");
-    m.f().ChangeRemoteDir("sub");
+    m.f().changeRemoteDir("sub");
     QCOMPARE(m.h.server.commands().filter("CWD").last(), QString("CWD /pub/sub"));
 }
 
@@ -84,7 +85,7 @@ void TestManualTransfer::nameMustMatchExactly()
     m.h.folder.writeFile(present, "x");
     QVERIFY(m.start());
     m.f().Text5->setText(m.h.folder.filePath(present == ".13.jpg" ? ".13.jpg" : "13.jpg"));
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
     QVERIFY(!m.h.server.commands().join(' ').contains("STOR"));
 }
@@ -93,20 +94,20 @@ void TestManualTransfer::notConnected()
 {
     Manual m;
     QVERIFY(m.start(false));
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"接続されていません"});
-    QCOMPARE(m.f().sSendFile, QString("13.jpg"));
+    QCOMPARE(m.f().sendFile(), QString("13.jpg"));
 }
 
 void TestManualTransfer::upperRowEmpty()
 {
     Manual m;
     QVERIFY(m.start());
-    m.f().sSendFile = "10.jpg";
+    m.f().sendFile() = "10.jpg";
     m.f().Text5->clear();
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
-    QVERIFY(m.f().sSendFile.isEmpty()); // changed even though a message ended the click
+    QVERIFY(m.f().sendFile().isEmpty()); // changed even though a message ended the click
 }
 
 void TestManualTransfer::lowerRowIsTheServerName()
@@ -114,7 +115,7 @@ void TestManualTransfer::lowerRowIsTheServerName()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText(m.h.serverName());
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("13.jpg"), QByteArray("thirteen"));
 }
@@ -124,9 +125,9 @@ void TestManualTransfer::lowerRowShorterThanTheServerName()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText("127");
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"FTP.txt ファイルがありません"});
-    QCOMPARE(m.f().sSendFile, QString("13.jpg"));
+    QCOMPARE(m.f().sendFile(), QString("13.jpg"));
 }
 
 void TestManualTransfer::refusedFolderSendsNothing()
@@ -134,10 +135,8 @@ void TestManualTransfer::refusedFolderSendsNothing()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText(m.h.serverName() + "/nowhere");
-    m.f().bCdFailed = 1;
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"転送先が間違ってます"});
-    QCOMPARE(m.f().bCdFailed, 1);
     QVERIFY(!m.h.server.commands().join(' ').contains("STOR"));
 }
 
@@ -153,7 +152,7 @@ void TestManualTransfer::upperRowInAnotherFolder()
     f.close();
     QVERIFY(m.start());
     m.f().Text5->setText(other.filePath("13.jpg"));
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("pub/13.jpg"), QByteArray("from elsewhere"));
     QCOMPARE(m.f().File1->path(), QDir::cleanPath(other.path()));
@@ -161,7 +160,7 @@ void TestManualTransfer::upperRowInAnotherFolder()
     // Not in the program folder at all: refused even though the upper row's file exists.
     m.h.platform.messages.clear();
     m.h.folder.removeFile("13.jpg");
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
 }
 
@@ -170,14 +169,14 @@ void TestManualTransfer::missingFolderInTheUpperRow()
     Manual m;
     QVERIFY(m.start());
     m.f().Text5->setText("/no/such/folder/13.jpg");
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"FTP.txt ファイルがありません"});
 
     // A folder that exists without the file: nothing selected.
     m.h.platform.messages.clear();
     QTemporaryDir empty;
     m.f().Text5->setText(empty.filePath("13.jpg"));
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"送り元、送り先のディレクトリを指定して下さい"});
 }
 
@@ -191,7 +190,7 @@ void TestManualTransfer::manyFilesInTheProgramFolder()
             QFAIL("cannot create files");
     }
     QVERIFY(m.start());
-    m.f().Command5_Click();
+    m.f().Command5->click();
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
 }
 

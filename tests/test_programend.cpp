@@ -1,6 +1,7 @@
 // Ending the program at a set time of day: the checks, the wait, cancelling, a newer
 // arming, the session closed before the end, and a wait that does not spin.
 #include "formharness.h"
+#include "ftp/modWinInet.h"
 
 #include <QTest>
 
@@ -15,14 +16,14 @@ struct EndTimer {
     {
         if (!h.start())
             return false;
-        emit h.form->Timer3->timeout();
+        emit h.f().Timer3->timeout();
         return true;
     }
     void set(const QString& hour, const QString& minute, const QString& second)
     {
-        h.form->Text11->setText(hour);
-        h.form->Text10->setText(minute);
-        h.form->Text9->setText(second);
+        h.f().Text11->setText(hour);
+        h.f().Text10->setText(minute);
+        h.f().Text9->setText(second);
     }
     FormHarness h;
 };
@@ -62,12 +63,12 @@ void TestProgramEnd::checksAndTheirOrder()
     QFETCH(QString, message);
     EndTimer t;
     QVERIFY(t.start());
-    t.h.form->lEndWait = 77;
+    t.h.f().endWait() = 77;
     t.set(boxes[0], boxes[1], boxes[2]);
-    QTest::mouseClick(t.h.form->Command3, Qt::LeftButton);
+    QTest::mouseClick(t.h.f().Command3, Qt::LeftButton);
     QCOMPARE(t.h.platform.messages, QStringList{message});
-    QVERIFY(t.h.form->Label10->text().isEmpty());
-    QCOMPARE(t.h.form->lEndWait, 77);
+    QVERIFY(t.h.f().Label10->text().isEmpty());
+    QCOMPARE(t.h.f().endWait(), 77);
     QCOMPARE(t.h.platform.endCalls, 0);
 }
 
@@ -92,10 +93,10 @@ void TestProgramEnd::endsAtTheSetTime()
     QVERIFY(t.start());
     t.set(boxes[0], boxes[1], boxes[2]);
     const double start = t.h.platform.monotonicSeconds();
-    QTest::mouseClick(t.h.form->Command3, Qt::LeftButton);
+    QTest::mouseClick(t.h.f().Command3, Qt::LeftButton);
     QCOMPARE(t.h.platform.endCalls, 1);
-    QCOMPARE(t.h.form->lEndWait, wait);
-    QCOMPARE(t.h.form->Label10->text(), QString("終了タイマ－作動中"));
+    QCOMPARE(t.h.f().endWait(), wait);
+    QCOMPARE(t.h.f().Label10->text(), QString("終了タイマ－作動中"));
     QCOMPARE(t.h.platform.monotonicSeconds() - start, double(wait));
     QVERIFY(t.h.platform.messages.isEmpty());
     if (wait == 0)
@@ -110,10 +111,10 @@ void TestProgramEnd::minuteTypedDifferentlyDoesNotEnd()
     EndTimer t;
     QVERIFY(t.start());
     t.set("10", " 5", "00"); // " 5" is worth 5, but never equals the clock's "05"
-    t.h.form->Command3_Click();
-    QCOMPARE(t.h.form->lEndWait, 300);
+    t.h.f().Command3->click();
+    QCOMPARE(t.h.f().endWait(), 300);
     QCOMPARE(t.h.platform.endCalls, 0);
-    QCOMPARE(t.h.form->Label10->text(), QString("終了タイマ－作動中"));
+    QCOMPARE(t.h.f().Label10->text(), QString("終了タイマ－作動中"));
     QVERIFY(t.h.platform.messages.isEmpty());
 }
 
@@ -125,14 +126,14 @@ void TestProgramEnd::cancelDuringTheWait()
     int passes = 0;
     t.h.platform.onWait = [&] {
         if (++passes == 8)
-            QTest::mouseClick(t.h.form->Command7, Qt::LeftButton);
+            QTest::mouseClick(t.h.f().Command7, Qt::LeftButton);
         if (passes == 9)
-            QVERIFY(t.h.form->Label10->text().isEmpty());
+            QVERIFY(t.h.f().Label10->text().isEmpty());
     };
-    t.h.form->Command3_Click();
+    t.h.f().Command3->click();
     QCOMPARE(t.h.platform.endCalls, 0);
-    QCOMPARE(t.h.form->lEndWait, 0);
-    QVERIFY(t.h.form->Label10->text().isEmpty());
+    QCOMPARE(t.h.f().endWait(), 0);
+    QVERIFY(t.h.f().Label10->text().isEmpty());
 }
 
 void TestProgramEnd::newerArmingDecides()
@@ -145,14 +146,14 @@ void TestProgramEnd::newerArmingDecides()
     int passes = 0;
     t.h.platform.onWait = [&] {
         if (++passes == 8) {
-            emit t.h.form->Timer3->timeout();
+            emit t.h.f().Timer3->timeout();
             t.set("10", "00", "10");
-            QTest::mouseClick(t.h.form->Command3, Qt::LeftButton);
+            QTest::mouseClick(t.h.f().Command3, Qt::LeftButton);
             QCOMPARE(t.h.platform.endCalls, 1);
             QCOMPARE(t.h.platform.timeOfDay().second(), 10);
         }
     };
-    t.h.form->Command3_Click();
+    t.h.f().Command3->click();
     QCOMPARE(t.h.platform.endCalls, 1);
 
     // The other way round: the later arming's end lies after the earlier one's. The
@@ -163,12 +164,12 @@ void TestProgramEnd::newerArmingDecides()
     passes = 0;
     u.h.platform.onWait = [&] {
         if (++passes == 2) {
-            emit u.h.form->Timer3->timeout();
+            emit u.h.f().Timer3->timeout();
             u.set("10", "00", "20");
-            u.h.form->Command3_Click();
+            u.h.f().Command3->click();
         }
     };
-    u.h.form->Command3_Click();
+    u.h.f().Command3->click();
     QCOMPARE(u.h.platform.endCalls, 1);
     QCOMPARE(u.h.platform.timeOfDay().second(), 20);
 }
@@ -184,10 +185,10 @@ void TestProgramEnd::invalidArmingDuringAWaitKeepsIt()
             return;
         once = true;
         t.set("10", "00", "5");
-        t.h.form->Command3_Click();
+        t.h.f().Command3->click();
         t.set("10", "00", "05");
     };
-    t.h.form->Command3_Click();
+    t.h.f().Command3->click();
     QCOMPARE(t.h.platform.messages, QStringList{"時、分、秒は２桁で設定して下さい"});
     QCOMPARE(t.h.platform.endCalls, 1);
 }
@@ -196,19 +197,19 @@ void TestProgramEnd::sessionClosedBeforeTheEnd()
 {
     EndTimer t;
     QVERIFY(t.start());
-    QTest::mouseClick(t.h.form->cmdConnect, Qt::LeftButton);
-    QVERIFY(t.h.form->bConnected);
-    const HINTERNET internet = t.h.form->hInternet;
+    QTest::mouseClick(t.h.f().cmdConnect, Qt::LeftButton);
+    QVERIFY(t.h.f().connected());
+    const HINTERNET internet = t.h.f().hInternet();
     t.set("10", "00", "03");
-    t.h.form->Command3_Click();
+    t.h.f().Command3->click();
     QCOMPARE(t.h.platform.endCalls, 1);
-    QVERIFY(!t.h.form->bConnected);
-    QCOMPARE(t.h.form->hFtp, 0);
-    QCOMPARE(t.h.form->TreeView1->count(), 0);
-    QVERIFY(t.h.form->cmdConnect->isEnabled());
+    QVERIFY(!t.h.f().connected());
+    QCOMPARE(t.h.f().hFtp(), 0);
+    QCOMPARE(t.h.f().TreeView1->count(), 0);
+    QVERIFY(t.h.f().cmdConnect->isEnabled());
     QTRY_VERIFY(t.h.server.commands().contains("QUIT"));
     // The Internet handle is left to the end of the process.
-    QCOMPARE(t.h.form->hInternet, internet);
+    QCOMPARE(t.h.f().hInternet(), internet);
 }
 
 void TestProgramEnd::closingTheWindowDuringTheWait()
@@ -221,10 +222,10 @@ void TestProgramEnd::closingTheWindowDuringTheWait()
         if (++passes == 4)
             t.h.form->close();
     };
-    t.h.form->Command3_Click();
+    t.h.f().Command3->click();
     // The wait gives up at once; the unload has run and the program ends normally.
     QCOMPARE(passes, 4);
-    QCOMPARE(t.h.form->hInternet, 0);
+    QCOMPARE(t.h.f().hInternet(), 0);
     QCOMPARE(t.h.platform.endCalls, 0);
 }
 
@@ -233,10 +234,10 @@ void TestProgramEnd::clockTick()
     EndTimer t;
     t.h.platform.setTime(9, 5, 3);
     QVERIFY(t.start());
-    QCOMPARE(t.h.form->Label6->text(), QString("9:05:03"));
+    QCOMPARE(t.h.f().Label6->text(), QString("9:05:03"));
     t.h.platform.setTime(13, 5, 3);
-    emit t.h.form->Timer3->timeout();
-    QCOMPARE(t.h.form->Label6->text(), QString("13:05:03"));
+    emit t.h.f().Timer3->timeout();
+    QCOMPARE(t.h.f().Label6->text(), QString("13:05:03"));
 }
 
 QTEST_MAIN(TestProgramEnd)

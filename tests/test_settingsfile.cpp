@@ -1,6 +1,6 @@
 // The settings line: the reader's comma arithmetic (files from earlier versions depend
 // on its exact results), decoding, and a writer that never loses the old file.
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "app/settingsFile.h"
 
 #include <QDir>

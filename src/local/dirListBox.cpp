@@ -1,6 +1,6 @@
 #include "local/dirListBox.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "local/volumes.h"
 
 #include <QApplication>

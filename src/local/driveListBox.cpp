@@ -1,6 +1,6 @@
 #include "local/driveListBox.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 
 #include <QDir>
 

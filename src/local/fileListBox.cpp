@@ -1,6 +1,6 @@
 #include "local/fileListBox.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 #include "local/volumes.h"
 
 #include <QDir>

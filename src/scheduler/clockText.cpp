@@ -1,6 +1,6 @@
 #include "scheduler/clockText.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 
 #include <cctype>
 #include <cfenv>

@@ -1,6 +1,6 @@
 #include "scheduler/sendFile.h"
 
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 
 #include <QDir>
 #include <QFileInfo>

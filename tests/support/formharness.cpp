@@ -19,32 +19,33 @@ bool FormHarness::start()
     if (!server.start())
         return false;
     form = std::make_unique<FTPform>(platform);
+    m_access = std::make_unique<FTPformTestAccess>(*form);
     if (!form->Form_Load())
         return false;
-    form->text1->setText(serverName());
-    form->text2->setText(QStringLiteral("user"));
-    form->text3->setText(QStringLiteral("secret"));
-    form->text4->setText(serverName() + QStringLiteral("/pub"));
+    f().text1->setText(serverName());
+    f().text2->setText(QStringLiteral("user"));
+    f().text3->setText(QStringLiteral("secret"));
+    f().text4->setText(serverName() + QStringLiteral("/pub"));
     form->show();
     return QTest::qWaitForWindowExposed(form.get());
 }
 
 void FormHarness::clickNode(const QString& key)
 {
-    QTreeWidgetItem* item = form->TreeView1->node(key);
+    QTreeWidgetItem* item = f().TreeView1->node(key);
     if (!item)
         return;
-    form->TreeView1->scrollToItem(item);
-    const QRect rect = form->TreeView1->visualItemRect(item);
-    QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
+    f().TreeView1->scrollToItem(item);
+    const QRect rect = f().TreeView1->visualItemRect(item);
+    QTest::mouseClick(f().TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 QStringList FormHarness::childKeys(const QString& key) const
 {
     QStringList keys;
-    const QTreeWidgetItem* node = form->TreeView1->node(key);
+    const QTreeWidgetItem* node = f().TreeView1->node(key);
     for (QTreeWidgetItem* child = node ? KeyedTree::firstChild(node) : nullptr; child;
-         child = form->TreeView1->nextSibling(child))
+         child = f().TreeView1->nextSibling(child))
         keys << KeyedTree::key(child);
     return keys;
 }
@@ -52,7 +53,7 @@ QStringList FormHarness::childKeys(const QString& key) const
 int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms)
 {
     const QTime target(hour, minute, second, ms);
-    FTPform& f = *h.form;
+    FTPformTestAccess& f = h.f();
     int steps = 0;
     while (h.platform.timeOfDay() != target && steps < 2 * 86400 * 2) {
         h.platform.advance(0.5);

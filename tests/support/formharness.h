@@ -3,6 +3,7 @@
 // stand-in and the server, with the connection boxes pointing at that server.
 
 #include "app/ftpForm.h"
+#include "formaccess.h"
 #include "fakeplatform.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
@@ -27,6 +28,11 @@ public:
     FakePlatform platform;
     FtpTestServer server;
     std::unique_ptr<FTPform> form;
+    // The window's insides, once start() has made it.
+    FTPformTestAccess& f() const { return *m_access; }
+
+private:
+    std::unique_ptr<FTPformTestAccess> m_access;
 };
 
 // Steps the window's clock in 500 ms steps up to the given time of day, firing the

@@ -1,10 +1,17 @@
 // Opening and closing the interactive FTP session.
 #include "app/ftpForm.h"
+
+#include "app/formTimer.h"
+#include "app/keyedTree.h"
 #include "app/platform.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 
 void FTPform::cmdConnect_Click()
 {
-    if (bConnected || hInternet == 0)
+    if (m_session.connected() || !m_session.internetOpen())
         return;
     const QString server = text1->text();
     const QString user = text2->text();
@@ -18,20 +25,14 @@ void FTPform::cmdConnect_Click()
 
 bool FTPform::ConnectSession(const QString& server, const QString& user, const QString& password)
 {
-    const std::int32_t flags = chkPassive->isChecked() ? INTERNET_FLAG_PASSIVE : 0;
-    hFtp = InternetConnectA(hInternet, server.toLocal8Bit().constData(), 0, user.toLocal8Bit().constData(),
-                            password.toLocal8Bit().constData(), INTERNET_SERVICE_FTP, flags, 0);
-    if (hFtp == 0) {
-        const std::uint32_t error = GetLastError();
-        bConnected = false;
-        ErrorOut(error, QStringLiteral("InternetConnect"));
+    if (const auto failure = m_session.connect(server, user, password, chkPassive->isChecked())) {
+        ErrorOut(*failure);
         return false;
     }
-    bConnected = true;
     EnableUI(true);
     ShowListing(server);
     ListRemoteDir(QString());
-    if (!colNames.isEmpty())
+    if (!m_session.listing().isEmpty())
         ShowListing(server);
     return true;
 }
@@ -46,26 +47,17 @@ void FTPform::cmdDisconnect_Click()
 void FTPform::EndSession()
 {
     // The Internet handle stays open, so the operator can connect again.
-    if (hFtp != 0)
-        InternetCloseHandle(hFtp);
-    hFtp = 0;
-    ClearListing();
+    m_session.disconnect();
     RemoveServerNode();
-    bConnected = false;
     EnableUI(true);
 }
 
 void FTPform::CloseSession()
 {
-    if (hFtp != 0)
-        InternetCloseHandle(hFtp);
-    if (hInternet != 0)
-        InternetCloseHandle(hInternet);
-    hFtp = 0;
-    hInternet = 0;
-    if (bConnected)
+    const bool wasConnected = m_session.connected();
+    m_session.close();
+    if (wasConnected)
         RemoveServerNode();
-    bConnected = false;
     ClearFields();
     EnableUI(false);
 }
@@ -89,11 +81,5 @@ void FTPform::ClearFields()
     text2->setText(QString());
     text3->setText(QString());
     txtProxy->setText(QString());
-    ClearListing();
-}
-
-void FTPform::ClearListing()
-{
-    colNames.clear();
-    colAttrs.clear();
+    m_session.clearListing();
 }

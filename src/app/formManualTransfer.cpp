@@ -1,9 +1,13 @@
 // Sending the hour's file at once over the open session.
 #include "app/ftpForm.h"
+
 #include "app/platform.h"
+#include "local/fileListBox.h"
+#include "scheduler/hourlyRules.h"
 #include "scheduler/sendFile.h"
 
 #include <QDir>
+#include <QLineEdit>
 
 void FTPform::Command5_Click()
 {
@@ -16,14 +20,13 @@ void FTPform::Command5_Click()
 
 void FTPform::transferManually()
 {
-    bCdFailed = 0;
     sSendFile = Text5->text().right(6);
     // Only a file of exactly that name in the program folder may be sent.
     if (!ProgramFolderHolds(fMyPath(), sSendFile)) {
         m_platform.showMessage(QStringLiteral("転送ファイルが無いか転送先が間違っているようです"));
         return;
     }
-    if (!bConnected) {
+    if (!m_session.connected()) {
         m_platform.showMessage(QStringLiteral("接続されていません"));
         return;
     }
@@ -33,18 +36,16 @@ void FTPform::transferManually()
         m_platform.showMessage(QStringLiteral("送り元、送り先のディレクトリを指定して下さい"));
         return;
     }
-    QString destination = RemoteFolderOf(text4->text());
+    QString destination = RemoteFolderOf(text1->text(), text4->text());
     QString localPath = File1->path();
     if (!localPath.endsWith(QDir::separator()))
         localPath += QDir::separator();
     localPath += remoteName;
     if (destination.isEmpty())
         destination = QStringLiteral("\\");
-    ChangeRemoteDir(destination);
-    if (bCdFailed == 1)
+    if (!ChangeRemoteDir(destination))
         return;
-    if (!FtpPutFileA(hFtp, localPath.toLocal8Bit().constData(), remoteName.toLocal8Bit().constData(), lTransferType,
-                     0))
+    if (m_session.putFile(localPath, remoteName, lTransferType))
         m_platform.showMessage(QStringLiteral("転送先が間違っているようです"));
     else
         m_platform.showMessage(QStringLiteral("転送しました"));

@@ -5,8 +5,8 @@
 //
 // Folders open and close only through the window's own handling of a click, never by
 // the operator's expand buttons, double clicks or keys: the tree shows lines but no
-// buttons, and a click is reported as mouseNotification() once the clicked node is
-// the selected one.
+// buttons, and every release of the left button over the tree, on a node or beside
+// the nodes, is reported as mouseNotification() once the selection has followed it.
 
 #include <QHash>
 #include <QString>
@@ -66,11 +66,15 @@ public:
     void ensureVisible(QTreeWidgetItem* node);
 
 signals:
-    // The operator clicked a node with the left button; on release, after the node
-    // became the selected one. The second click of a double click does not count.
+    // The operator released the left button over the tree, on a node (which is then
+    // the selected one) or on the empty space. The second click of a double click does
+    // not count.
     void mouseNotification();
 
 protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 
 private:
@@ -81,4 +85,6 @@ private:
     QHash<QString, QTreeWidgetItem*> m_nodes;
     int m_count = 0;
     mutable int m_siblingRowHint = 0;
+    bool m_endsDoubleClick = false; // the next release ends a double click
+    bool m_pressOnBlank = false;    // the button went down beside the nodes
 };

@@ -1,10 +1,13 @@
 // The three stages of an hourly cycle: connect ten seconds before the set second,
-// upload at it, disconnect ten seconds after. Each stage compares the clock with the
-// minute and second boxes on its own, in its own way, on every tick.
+// upload at it, disconnect ten seconds after. Each stage reads the minute and second
+// boxes on every tick and asks the scheduler's rules whether its time has come.
 #include "app/ftpForm.h"
+
 #include "app/platform.h"
-#include "app/runtimeFault.h"
-#include "scheduler/clockText.h"
+#include "scheduler/hourlyRules.h"
+
+#include <QLabel>
+#include <QLineEdit>
 
 namespace {
 const QString kSettingsWrong = QStringLiteral("設定が間違っているようです");
@@ -22,8 +25,7 @@ void FTPform::Timer5_Timer()
         const QString minute = Text8->text();
         const QString second = Text6->text();
         const ClockParts now = stampClock();
-        if (!(minute == now.minute && NumericValue(second) - 10 == NumericValue(now.second) && !bConnected &&
-              hInternet != 0))
+        if (!ConnectStageDue(minute, second, now) || m_session.connected() || !m_session.internetOpen())
             return;
         const QString server = text1->text();
         if (server.isEmpty()) {
@@ -43,21 +45,19 @@ void FTPform::Timer4_Timer()
         const QString minute = Text8->text();
         const QString second = Text6->text();
         const ClockParts now = stampClock();
-        if (minute != now.minute || second != now.second)
+        if (!UploadStageDue(minute, second, now))
             return;
         if (sSendFile.isEmpty()) {
             m_platform.showMessage(QStringLiteral("アップロ－ドするファイルを選択してください！"));
             return;
         }
-        QString folder = RemoteFolderOf(text4->text());
+        QString folder = RemoteFolderOf(text1->text(), text4->text());
         if (folder.isEmpty())
             folder = QStringLiteral("\\");
+        // The upload goes ahead into the current folder even when the change failed.
         ChangeRemoteDir(folder);
-        if (!FtpPutFileA(hFtp, Text5->text().toLocal8Bit().constData(), sSendFile.toLocal8Bit().constData(),
-                         lTransferType, 0)) {
-            const std::uint32_t error = GetLastError();
-            ErrorOut(error, QStringLiteral("FtpPutFile"));
-        }
+        if (const auto failure = m_session.putFile(Text5->text(), sSendFile, lTransferType))
+            ErrorOut(*failure);
     } catch (const std::exception&) {
         m_platform.showMessage(kSettingsWrong);
     }
@@ -69,20 +69,10 @@ void FTPform::Timer6_Timer()
         const QString minute = Text8->text();
         const QString second = Text6->text();
         const ClockParts now = stampClock();
-        if (NumericValue(minute) != NumericValue(now.minute) || StrictNumber(second) + 10 != NumericValue(now.second))
+        if (!DisconnectStageDue(minute, second, now))
             return;
         EndSession();
     } catch (const std::exception&) {
         // The disconnect stage ends its tick silently.
     }
-}
-
-QString FTPform::RemoteFolderOf(const QString& destination)
-{
-    // The destination box holds the server name followed by the folder; a box shorter
-    // than the server name is a settings fault.
-    const qsizetype n = text1->text().size();
-    if (destination.size() < n)
-        throw RuntimeFault("destination shorter than the server name");
-    return destination.mid(n);
 }

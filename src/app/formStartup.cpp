@@ -1,11 +1,17 @@
 // Start-up, the program folder, the enabling rule, and the ways the window ends.
 #include "app/ftpForm.h"
+
+#include "app/formTimer.h"
+#include "app/keyedTree.h"
 #include "app/platform.h"
-#include "app/runtimeFault.h"
 #include "app/settingsFile.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 const QString kMissingFiles = QStringLiteral("足りないファイルがあるようです");
@@ -45,12 +51,10 @@ void FTPform::startUp()
     cmdDisconnect->move(Twips(240), cmdDisconnect->y());
     cmdConnect->move(Twips(240), cmdConnect->y());
 
-    bConnected = false;
-    hInternet = 0;
-    hFtp = 0;
+    m_session.close();
     chkPassive->setChecked(true);
     optBin->setChecked(true);
-    lTransferType = FTP_TRANSFER_TYPE_BINARY;
+    lTransferType = FtpSession::kBinary;
     fMyPath();
     Timer3->setInterval(1000);
 
@@ -75,15 +79,8 @@ void FTPform::startUp()
         setWindowIcon(icon);
 
     EnableUI(false);
-    const QByteArray proxy = txtProxy->text().toLocal8Bit();
-    if (!proxy.isEmpty())
-        hInternet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PROXY, proxy.constData(), nullptr, 0);
-    else
-        hInternet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (hInternet == 0) {
-        const std::uint32_t error = GetLastError();
-        ErrorOut(error, QStringLiteral("InternetOpen"));
-    }
+    if (const auto failure = m_session.openInternet(txtProxy->text()))
+        ErrorOut(*failure);
     EnableUI(true);
 }
 
@@ -102,14 +99,15 @@ void FTPform::EnableUI(bool flag)
     text1->setEnabled(flag);
     text2->setEnabled(flag);
     text3->setEnabled(flag);
-    cmdConnect->setEnabled(!bConnected && flag);
-    cmdDisconnect->setEnabled(bConnected && flag);
+    const bool connected = m_session.connected();
+    cmdConnect->setEnabled(!connected && flag);
+    cmdDisconnect->setEnabled(connected && flag);
     chkPassive->setEnabled(flag);
     txtProxy->setEnabled(!flag);
     optBin->setEnabled(flag);
     optAscii->setEnabled(flag);
-    cmdGet->setEnabled(bConnected && flag);
-    cmdPut->setEnabled(bConnected && flag);
+    cmdGet->setEnabled(connected && flag);
+    cmdPut->setEnabled(connected && flag);
 }
 
 void FTPform::Command2_Click()

@@ -1,6 +1,10 @@
 // The drive, folder and file lists follow each other.
 #include "app/ftpForm.h"
 
+#include "local/dirListBox.h"
+#include "local/driveListBox.h"
+#include "local/fileListBox.h"
+
 void FTPform::Drive1_Change()
 {
     try {

@@ -1,7 +1,11 @@
 // The clock label and ending the program at a set time of day.
 #include "app/ftpForm.h"
+
 #include "app/platform.h"
 #include "scheduler/clockText.h"
+
+#include <QLabel>
+#include <QLineEdit>
 
 #include <algorithm>
 #include <cmath>
@@ -76,7 +80,7 @@ void FTPform::armProgramEnd()
     if (shown.minute != endMinute || shown.second != endSecond)
         return;
 
-    if (bConnected)
+    if (m_session.connected())
         EndSession();
     m_platform.endProcess();
 }

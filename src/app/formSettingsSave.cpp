@@ -1,6 +1,9 @@
 #include "app/ftpForm.h"
+
 #include "app/platform.h"
 #include "app/settingsFile.h"
+
+#include <QLineEdit>
 
 void FTPform::Command1_Click()
 {

@@ -1,11 +1,14 @@
-#include "ftp/keyedTree.h"
+#include "app/keyedTree.h"
 
 #include "app/imageList.h"
-#include "app/runtimeFault.h"
+#include "base/runtimeFault.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTreeWidgetItem>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,10 +40,39 @@ KeyedTree::KeyedTree(QWidget* parent)
     setSortingEnabled(false);
     setUniformRowHeights(true);
 
-    // QTreeView reports a click only when press and release hit the same node, and
-    // never for the release that ends a double click, which is the one notification
-    // the window wants.
-    connect(this, &QAbstractItemView::clicked, this, &KeyedTree::mouseNotification);
+}
+
+void KeyedTree::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    m_endsDoubleClick = true;
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void KeyedTree::mousePressEvent(QMouseEvent* event)
+{
+    // A press beside the nodes leaves the selected node selected, so the window can
+    // still act on it; the view would otherwise drop the selection on the release.
+    m_pressOnBlank = !indexAt(event->position().toPoint()).isValid();
+    if (m_pressOnBlank) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+void KeyedTree::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool endsDoubleClick = std::exchange(m_endsDoubleClick, false);
+    // The selection follows the press; the window reads it once the button is up.
+    if (std::exchange(m_pressOnBlank, false))
+        event->accept();
+    else
+        QTreeWidget::mouseReleaseEvent(event);
+    // Every release of the left button over the tree counts, on a node or on the empty
+    // space around the nodes: the window then acts on whichever node is selected, or
+    // says it cannot. The release that ends a double click is not a second click.
+    if (event->button() == Qt::LeftButton && !endsDoubleClick)
+        emit mouseNotification();
 }
 
 QIcon KeyedTree::iconFor(const QString& imageKey) const

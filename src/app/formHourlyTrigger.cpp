@@ -1,7 +1,12 @@
 // Arming and stopping the hourly upload, and the refresher that follows the hour.
 #include "app/ftpForm.h"
+
+#include "app/formTimer.h"
 #include "app/platform.h"
-#include "scheduler/clockText.h"
+#include "scheduler/hourlyRules.h"
+
+#include <QLabel>
+#include <QLineEdit>
 
 namespace {
 constexpr int kStageInterval = 500;
@@ -16,7 +21,7 @@ void FTPform::RefreshSendFile()
 
 void FTPform::Command4_Click()
 {
-    if (NumericValue(Text6->text()) > 59 || NumericValue(Text8->text()) > 59) {
+    if (!HourlyTimeInRange(Text8->text(), Text6->text())) {
         m_platform.showMessage(QStringLiteral("分、秒を設定しなおして下さい"));
         return;
     }

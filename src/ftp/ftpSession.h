@@ -1,0 +1,88 @@
+#pragma once
+// One FTP session as the window sees it: the Internet handle opened at start-up, the
+// session handle of a connect, whether a session is open, and the last folder listing.
+// Every operation answers with its result; the window decides what to show. The
+// WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
+// handles or its last-error state.
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// A call of the FTP layer that failed: its error code (12003 means the server answered
+// with an error, and lastReply() holds that answer) and the name of the call.
+struct FtpFailure {
+    std::uint32_t code = 0;
+    QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
+};
+
+// The server's last reply on this thread: its code and its text (lines joined by "\n").
+struct FtpReply {
+    std::int32_t code = 0;
+    QString text;
+};
+
+// One entry of a folder listing.
+struct RemoteEntry {
+    QString name;
+    bool isFolder = false;
+};
+
+// What listing a folder came to. An empty folder is not a failure of the call; a listing
+// cut short keeps the entries read before the failure.
+struct ListResult {
+    bool empty = false;
+    std::optional<FtpFailure> failure;
+};
+
+class FtpSession {
+public:
+    // Error code of a failure whose reason is the server's own reply.
+    static constexpr std::uint32_t kServerReplyError = 12003;
+    // Transfer types of putFile().
+    static constexpr std::int32_t kAscii = 1;
+    static constexpr std::int32_t kBinary = 2;
+
+    FtpSession() = default;
+    ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // Opens the Internet handle, direct or through the proxy when one is given.
+    std::optional<FtpFailure> openInternet(const QString& proxy);
+    bool internetOpen() const { return m_internet != 0; }
+    // A session is open: from a successful connect() to disconnect() or close().
+    bool connected() const { return m_connected; }
+
+    // Logs in. On failure the session stays closed.
+    std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
+                                      bool passive);
+    // Ends the session and forgets the listing; the Internet handle stays open, so the
+    // window can connect again.
+    void disconnect();
+    // Ends the session and closes the Internet handle.
+    void close();
+
+    // Makes a folder the current one. False when the server refused it or the call failed.
+    bool changeFolder(const QString& folder);
+    // Lists the current folder into listing(), replacing what was there.
+    ListResult list();
+    const QList<RemoteEntry>& listing() const { return m_listing; }
+    void clearListing() { m_listing.clear(); }
+
+    // Sends a local file into the current folder under the remote name.
+    std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
+
+    // The server's last reply to this thread's calls, for reporting a failure.
+    static FtpReply lastReply();
+
+private:
+    friend class FTPformTestAccess; // tests compare handles to see a session reused
+
+    std::int32_t m_internet = 0; // Internet handle; 0 when not open
+    std::int32_t m_ftp = 0;      // session handle; 0 when no session
+    bool m_connected = false;
+    QList<RemoteEntry> m_listing;
+};
