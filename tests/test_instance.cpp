@@ -200,7 +200,7 @@ void TestInstance::armStartsTheHourlyUploadWithoutAClick()
     // Two Skylarks set to upload a few seconds from now, each to its own server: only
     // the one started with --arm uploads. The connect stage runs ten seconds before the
     // set second within the same minute, so a set second below 10 is avoided.
-    QDateTime at = QDateTime::currentDateTime().addSecs(14);
+    QDateTime at = QDateTime::currentDateTime().addSecs(25);
     while (at.time().second() < 12)
         at = at.addSecs(1);
     const QByteArray minute = at.toString("mm").toLatin1(), second = at.toString("ss").toLatin1();

@@ -269,6 +269,13 @@ void error(const QString& text)
     qCCritical(lcEvents).noquote() << text;
 }
 
+void fault(const char* handler, const std::exception& fault, const QString& then)
+{
+    error(QStringLiteral("fault: handler=%1 ended on a run-time fault: %2%3")
+              .arg(QLatin1String(handler), QString::fromLocal8Bit(fault.what()),
+                   then.isEmpty() ? QString() : QStringLiteral("; ") + then));
+}
+
 QString quote(const QString& value)
 {
     QString v = value;

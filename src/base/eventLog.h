@@ -11,7 +11,9 @@
 //   EventLog::warning(...);   // something failed and the program goes on
 //   EventLog::error(...);     // a run-time fault ended a handler
 //
-// or qCInfo(lcEvents) / qCWarning(lcEvents) / qCCritical(lcEvents) directly. One call is
+// or qCInfo(lcEvents) / qCWarning(lcEvents) / qCCritical(lcEvents) directly. The kinds
+// in use: start, end, settings, connect, disconnect, change folder, list, upload, error
+// (every ErrorOut), hourly, program end, fault, lock, arm. One call is
 // one event: the text starts with the kind of event and a colon, then key=value pairs;
 // a value that may hold spaces (a server's reply, a path) goes through quote(). Once
 // open() has run, every other Qt message of the process lands in the log as well,
@@ -28,6 +30,8 @@
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QString>
+
+#include <exception>
 
 Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
@@ -54,6 +58,9 @@ void clearSecrets();
 void info(const QString& text);
 void warning(const QString& text);
 void error(const QString& text);
+// A run-time fault that ended a handler, and what the handler did about it (the box it
+// showed), if anything.
+void fault(const char* handler, const std::exception& fault, const QString& then = QString());
 
 // A value in double quotes with inner quotes and backslashes escaped.
 QString quote(const QString& value);

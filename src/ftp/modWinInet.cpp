@@ -23,6 +23,7 @@ namespace {
 thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastResponse;
 thread_local std::int32_t t_lastResponseCode = 0;
+thread_local std::string t_lastLibraryError;
 
 bool fail(std::uint32_t code)
 {
@@ -178,6 +179,7 @@ struct SessionObject {
     // unknown. libcurl skips its CWD when the next request is for the same folder.
     std::string lastFolder;
     ReplyCapture replies;
+    char errorText[CURL_ERROR_SIZE] = {}; // libcurl's words for the last request that failed
     // Last, so it is cleaned up first: the QUIT sent on cleanup still reports its reply
     // into `replies`.
     CurlPtr curl;
@@ -258,6 +260,8 @@ void prepare(SessionObject& s, const std::string& url, curl_slist* quote)
 {
     CURL* c = s.curl.get();
     curl_easy_reset(c);
+    s.errorText[0] = '\0';
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, s.errorText);
     InternetBounds b = GetInternetBounds();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_USERNAME, s.user.c_str());
@@ -284,6 +288,14 @@ void prepare(SessionObject& s, const std::string& url, curl_slist* quote)
         curl_easy_setopt(c, CURLOPT_QUOTE, quote);
 }
 
+void noteLibraryError(const SessionObject& s, CURLcode rc)
+{
+    if (rc == CURLE_OK)
+        t_lastLibraryError.clear();
+    else
+        t_lastLibraryError = s.errorText[0] ? s.errorText : curl_easy_strerror(rc);
+}
+
 bool isConnectionLost(CURLcode rc, int replyCode)
 {
     return errorFor(rc, replyCode) == ERROR_INTERNET_CONNECTION_ABORTED;
@@ -306,6 +318,7 @@ CURLcode perform(SessionObject& s, const std::string& folder, Setup&& setup)
         rc = curl_easy_perform(s.curl.get());
     }
     s.lastFolder = rc == CURLE_OK ? folder : std::string();
+    noteLibraryError(s, rc);
     t_lastResponse = s.replies.lastText;
     t_lastResponseCode = s.replies.lastCode;
     return rc;
@@ -440,6 +453,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std:
         curl_easy_setopt(s->curl.get(), CURLOPT_NOBODY, 1L);
         rc = curl_easy_perform(s->curl.get());
         s->lastFolder.clear();
+        noteLibraryError(*s, rc);
         t_lastResponse = s->replies.lastText;
         t_lastResponseCode = s->replies.lastCode;
         if (rc == CURLE_OK) {
@@ -692,4 +706,9 @@ int OpenInternetHandleCount()
 {
     std::lock_guard lock(g_tableMutex);
     return static_cast<int>(g_table.size());
+}
+
+std::string LastLibraryErrorText()
+{
+    return t_lastLibraryError;
 }

@@ -8,6 +8,7 @@
 // Strings are UTF-8 (the locale's code page here).
 
 #include <cstdint>
+#include <string>
 
 using HINTERNET = std::int32_t;
 
@@ -87,6 +88,12 @@ bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std
 bool InternetCloseHandle(HINTERNET hInternet);
 
 std::uint32_t GetLastError();
+
+// libcurl's own words for the outcome of this thread's last request to a server, empty
+// when it went through ("Failed to connect to 127.0.0.1 port 21 after 0 ms: Couldn't
+// connect to server"). Only requests that reached libcurl set it, so it belongs to the
+// last error only when that is one of the 12000 codes.
+std::string LastLibraryErrorText();
 
 // How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
 // each reply 30 s, a transfer that moves less than 1 byte/s for 30 s is abandoned.
