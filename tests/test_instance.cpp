@@ -1,6 +1,7 @@
 // The program as a process: one Skylark per program folder (checked with two real
 // processes), a lock left by a crashed one, ending on a service manager's signal, the
-// command line, and --arm starting the hourly upload against a real FTP server.
+// command line, and --arm starting the hourly upload against a real FTP server, with
+// the password nowhere in the process's arguments, environment, log or standard error.
 #include "ftptestserver.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QSysInfo>
 #include <QTest>
+#include <QUrl>
 
 #include <csignal>
 
@@ -206,14 +208,17 @@ void TestInstance::armStartsTheHourlyUploadWithoutAClick()
     const QByteArray minute = at.toString("mm").toLatin1(), second = at.toString("ss").toLatin1();
     const QString file = at.toString("HH") + ".jpg";
 
-    FtpTestServer armedServer, idleServer;
+    const QString password = QStringLiteral("Hq4!pw パス");
+    FtpTestServerOptions withPassword;
+    withPassword.password = password;
+    FtpTestServer armedServer(withPassword), idleServer(withPassword);
     for (FtpTestServer* s : {&armedServer, &idleServer}) {
         s->makeDir("pub");
         QVERIFY(s->start());
     }
     auto settingsFor = [&](const FtpTestServer& s) {
-        return "\"" + s.address() + "\",\"user\",\"secret\",\"" + s.address() + "/pub\",\"" + minute + "\",\"" +
-               second + "\"\r\n";
+        return "\"" + s.address() + "\",\"user\",\"" + password.toUtf8() + "\",\"" + s.address() + "/pub\",\"" +
+               minute + "\",\"" + second + "\"\r\n";
     };
     Installed armed(settingsFor(armedServer)), idle(settingsFor(idleServer));
     const QByteArray image(50000, 'j');
@@ -225,9 +230,19 @@ void TestInstance::armStartsTheHourlyUploadWithoutAClick()
     QVERIFY(idle.waitUntilUp(idle.first));
     QVERIFY2(QDateTime::currentDateTime() < at.addSecs(-10), "the programs came up too late for the connect stage");
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(armedServer.path("pub/" + file)) &&
-                                 QFileInfo(armedServer.path("pub/" + file)).size() == image.size(),
-                             40000);
+    // While it runs, connected or not, its arguments and environment are looked at.
+    const QString proc = QStringLiteral("/proc/%1/").arg(armed.first.processId());
+    QByteArray seen;
+    auto look = [&] {
+        for (const char* name : {"cmdline", "environ"}) {
+            QFile f(proc + name);
+            if (f.open(QIODevice::ReadOnly))
+                seen += f.readAll();
+        }
+        return QFile::exists(armedServer.path("pub/" + file)) &&
+               QFileInfo(armedServer.path("pub/" + file)).size() == image.size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(look(), 40000);
     QVERIFY(armed.log().contains("arm: pressing \"下の時間に毎時転送\" (--arm)"));
     // The idle one was never armed: past the set second, nothing reached its server.
     while (QDateTime::currentDateTime() < at.addSecs(2))
@@ -235,6 +250,14 @@ void TestInstance::armStartsTheHourlyUploadWithoutAClick()
     QVERIFY(!idleServer.commands().contains("STOR " + file));
     QVERIFY(!idle.log().contains("arm:"));
     QCOMPARE(idle.first.state(), QProcess::Running);
+
+    ::kill(static_cast<pid_t>(armed.first.processId()), SIGTERM);
+    QVERIFY(armed.first.waitForFinished(30000));
+    const QString log = armed.log();
+    QVERIFY2(log.contains("upload: file=\"" + file + "\"") && log.contains("disconnect: "), qPrintable(log));
+    QVERIFY(seen.contains("--arm"));
+    for (const QByteArray& where : {seen, log.toUtf8(), armed.first.readAllStandardError()})
+        QVERIFY(!where.contains(password.toUtf8()) && !where.contains(QUrl::toPercentEncoding(password)));
 }
 
 QTEST_GUILESS_MAIN(TestInstance)

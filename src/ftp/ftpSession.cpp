@@ -213,14 +213,12 @@ QString FtpSession::errorName(std::uint32_t code)
 
 QString FtpSession::describe(const FtpFailure& failure)
 {
-    // libcurl's words belong to this failure only when it came from a request to the
-    // server; a local failure (no such file, a stale handle) has none.
-    const bool fromServer = failure.code >= 12000;
+    // Read first: asking for the reply is a call of its own, which resets it.
+    const QString library = QString::fromStdString(LastLibraryErrorText());
     const FtpReply reply = lastReply();
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(errorName(failure.code),
-             EventLog::quote(fromServer ? QString::fromStdString(LastLibraryErrorText()) : QString()),
-             EventLog::quote(reply.code ? QString::number(reply.code) + QLatin1Char(' ') + reply.text : QString()));
+        .arg(errorName(failure.code), EventLog::quote(library),
+             EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }

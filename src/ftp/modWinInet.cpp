@@ -24,16 +24,29 @@ thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastResponse;
 thread_local std::int32_t t_lastResponseCode = 0;
 thread_local std::string t_lastLibraryError;
+// libcurl's words for the request just made, and the error they come to; a failure
+// takes them over only when it is that error, so a call that fails before reaching
+// libcurl never shows the words of an earlier request.
+thread_local std::string t_pendingLibraryError;
+thread_local std::uint32_t t_pendingLibraryCode = ERROR_SUCCESS;
+
+void noteFailure(std::uint32_t code)
+{
+    t_lastError = code;
+    t_lastLibraryError = code == t_pendingLibraryCode ? t_pendingLibraryError : std::string();
+    t_pendingLibraryError.clear();
+    t_pendingLibraryCode = ERROR_SUCCESS;
+}
 
 bool fail(std::uint32_t code)
 {
-    t_lastError = code;
+    noteFailure(code);
     return false;
 }
 
 HINTERNET failHandle(std::uint32_t code)
 {
-    t_lastError = code;
+    noteFailure(code);
     return 0;
 }
 
@@ -290,10 +303,13 @@ void prepare(SessionObject& s, const std::string& url, curl_slist* quote)
 
 void noteLibraryError(const SessionObject& s, CURLcode rc)
 {
-    if (rc == CURLE_OK)
-        t_lastLibraryError.clear();
-    else
-        t_lastLibraryError = s.errorText[0] ? s.errorText : curl_easy_strerror(rc);
+    if (rc == CURLE_OK) {
+        t_pendingLibraryError.clear();
+        t_pendingLibraryCode = ERROR_SUCCESS;
+        return;
+    }
+    t_pendingLibraryError = s.errorText[0] ? s.errorText : curl_easy_strerror(rc);
+    t_pendingLibraryCode = errorFor(rc, s.replies.lastCode);
 }
 
 bool isConnectionLost(CURLcode rc, int replyCode)
@@ -630,8 +646,12 @@ bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpsz
 
 bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std::int32_t* lpdwBufferLength)
 {
-    if (!lpdwBufferLength)
-        return fail(ERROR_INVALID_PARAMETER);
+    // A question about the last request: it sets the last error, but leaves what is
+    // known about that request (libcurl's words included) as it was.
+    if (!lpdwBufferLength) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return false;
+    }
     if (lpdwError)
         *lpdwError = t_lastResponseCode;
     const auto needed = static_cast<std::int32_t>(t_lastResponse.size());
@@ -643,7 +663,8 @@ bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std
             t_lastError = ERROR_SUCCESS;
             return true;
         }
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        t_lastError = ERROR_INSUFFICIENT_BUFFER;
+        return false;
     }
     // The caller's buffer holds *lpdwBufferLength characters plus the terminating zero.
     std::memcpy(lpszBuffer, t_lastResponse.data(), t_lastResponse.size());

@@ -89,10 +89,9 @@ bool InternetCloseHandle(HINTERNET hInternet);
 
 std::uint32_t GetLastError();
 
-// libcurl's own words for the outcome of this thread's last request to a server, empty
-// when it went through ("Failed to connect to 127.0.0.1 port 21 after 0 ms: Couldn't
-// connect to server"). Only requests that reached libcurl set it, so it belongs to the
-// last error only when that is one of the 12000 codes.
+// libcurl's own words for this thread's last failed call ("Failed to connect to
+// 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
+// failed before it reached libcurl.
 std::string LastLibraryErrorText();
 
 // How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
