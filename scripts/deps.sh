@@ -11,6 +11,7 @@ pkgs=(
   fonts-ipafont-gothic
   xvfb xauth imagemagick
   desktop-file-utils
+  faketime
 )
 
 missing=()
