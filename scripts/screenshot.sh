@@ -5,8 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$top/docs/screenshot.png}")
-bash "$top/scripts/deps.sh"
-command -v xdotool >/dev/null || { apt-get install -y -q xdotool >/dev/null || sudo apt-get install -y -q xdotool >/dev/null; }
+bash "$top/scripts/deps.sh" --screenshot
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j"$(nproc)" >/dev/null
 
