@@ -41,13 +41,11 @@ for p in "${pkgs[@]}"; do
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
 
-by_hand="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
 tell_root() {
   {
-    echo "Skylark needs these packages, which are not installed: ${missing[*]}"
-    echo "$1 As root, this command installs them:"
-    echo "  $by_hand"
-    echo "Then run this script again."
+    echo "deps.sh: packages Skylark needs are missing; $1. As root, run:"
+    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+    echo "and then your command again."
   } >&2
   exit 1
 }
@@ -57,7 +55,7 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
 else
-  tell_root "Installing them needs root, and sudo is not available here."
+  tell_root "installing them needs root, and sudo is not available here"
 fi
 
 echo "Installing: ${missing[*]}"
@@ -65,7 +63,7 @@ echo "Installing: ${missing[*]}"
   "${as_root[@]}" apt-get update -q &&
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
       apt-get install -y -q --no-install-recommends "${missing[@]}"
-} || tell_root "Installing them failed (see above)."
+} || tell_root "installing them failed (see above)"
 
 # The tests start their own vsftpd on loopback. Debian starts the system service on
 # install, which would offer an FTP login for every local account on port 21 to the
