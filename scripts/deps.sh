@@ -43,7 +43,9 @@ done
 
 tell_root() {
   {
-    echo "deps.sh: packages Skylark needs are missing; $1. As root, run:"
+    echo "deps.sh: Skylark needs Debian packages that are not installed:"
+    echo "  ${missing[*]}"
+    echo "$1. As root, run:"
     echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
     echo "and then your command again."
   } >&2
@@ -55,7 +57,7 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
 else
-  tell_root "installing them needs root, and sudo is not available here"
+  tell_root "Installing them needs root, and sudo is not available here"
 fi
 
 echo "Installing: ${missing[*]}"
@@ -63,7 +65,7 @@ echo "Installing: ${missing[*]}"
   "${as_root[@]}" apt-get update -q &&
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
       apt-get install -y -q --no-install-recommends "${missing[@]}"
-} || tell_root "installing them failed (see above)"
+} || tell_root "Installing them failed (see above)"
 
 # The tests start their own vsftpd on loopback. Debian starts the system service on
 # install, which would offer an FTP login for every local account on port 21 to the
