@@ -1,11 +1,11 @@
 #include "modWinInet.h"
 
 #include "ftpListing.h"
+#include "ftpReply.h"
 #include "serverAddress.h"
 
 #include <curl/curl.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -51,103 +51,12 @@ void ensureCurlInitialised()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// ---- reply capture ----------------------------------------------------------------------
-
-// Assembles the server's replies from what libcurl reports as incoming header data.
-// The header callback cannot be used: libcurl feeds it invented lines of its own.
-struct ReplyCapture {
-    std::string partialLine;
-    std::vector<std::string> pendingLines;
-    int openCode = -1;
-    std::string lastText;
-    int lastCode = 0;
-    bool sawMlst = false;  // FEAT reply announced MLST
-    bool inFeat = false;
-
-    void reset()
-    {
-        partialLine.clear();
-        pendingLines.clear();
-        openCode = -1;
-        lastText.clear();
-        lastCode = 0;
-    }
-
-    static int codeOf(const std::string& line, char& sep)
-    {
-        if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
-            !std::isdigit(static_cast<unsigned char>(line[1])) || !std::isdigit(static_cast<unsigned char>(line[2])))
-            return -1;
-        sep = line.size() > 3 ? line[3] : ' ';
-        return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-    }
-
-    void complete(int code)
-    {
-        lastText.clear();
-        for (std::size_t i = 0; i < pendingLines.size(); ++i) {
-            if (i)
-                lastText += '\n';
-            lastText += pendingLines[i];
-        }
-        lastCode = code;
-        pendingLines.clear();
-        openCode = -1;
-    }
-
-    void line(std::string text)
-    {
-        char sep = ' ';
-        const int code = codeOf(text, sep);
-        if (openCode < 0) {
-            if (code < 0)
-                return;  // stray text outside a reply
-            pendingLines.push_back(std::move(text));
-            if (sep == '-')
-                openCode = code;
-            else
-                complete(code);
-            return;
-        }
-        if (code == 211 || openCode == 211) {
-            // Inside a FEAT reply every feature is on its own line, starting with a blank.
-            std::string_view feature(text);
-            while (!feature.empty() && feature.front() == ' ')
-                feature.remove_prefix(1);
-            if (feature.size() >= 4 && std::toupper(static_cast<unsigned char>(feature[0])) == 'M' &&
-                std::toupper(static_cast<unsigned char>(feature[1])) == 'L' &&
-                std::toupper(static_cast<unsigned char>(feature[2])) == 'S' &&
-                std::toupper(static_cast<unsigned char>(feature[3])) == 'T')
-                sawMlst = true;
-        }
-        const bool ends = code == openCode && sep == ' ';
-        pendingLines.push_back(std::move(text));
-        if (ends)
-            complete(code);
-    }
-
-    void feed(const char* data, std::size_t size)
-    {
-        partialLine.append(data, size);
-        std::size_t nl;
-        while ((nl = partialLine.find('\n')) != std::string::npos) {
-            std::string one = partialLine.substr(0, nl);
-            partialLine.erase(0, nl + 1);
-            if (!one.empty() && one.back() == '\r')
-                one.pop_back();
-            line(std::move(one));
-        }
-        if (partialLine.size() > 64 * 1024)
-            partialLine.clear();
-    }
-};
-
 int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userp)
 {
     // Only incoming control replies are looked at. Nothing is ever printed: the outgoing
     // header data carries the password.
     if (type == CURLINFO_HEADER_IN)
-        static_cast<ReplyCapture*>(userp)->feed(data, size);
+        static_cast<FtpReplyReader*>(userp)->feed(std::string_view(data, size));
     return 0;
 }
 
@@ -177,7 +86,7 @@ struct SessionObject {
     // Folder of the last request that went through on this connection; empty when
     // unknown. libcurl skips its CWD when the next request is for the same folder.
     std::string lastFolder;
-    ReplyCapture replies;
+    FtpReplyReader replies;
     // Last, so it is cleaned up first: the QUIT sent on cleanup still reports its reply
     // into `replies`.
     CurlPtr curl;
@@ -299,15 +208,15 @@ CURLcode perform(SessionObject& s, const std::string& folder, Setup&& setup)
     s.replies.reset();
     setup(false);
     CURLcode rc = curl_easy_perform(s.curl.get());
-    if (rc != CURLE_OK && isConnectionLost(rc, s.replies.lastCode)) {
+    if (rc != CURLE_OK && isConnectionLost(rc, s.replies.last().code)) {
         s.replies.reset();
         setup(true);
         curl_easy_setopt(s.curl.get(), CURLOPT_FRESH_CONNECT, 1L);
         rc = curl_easy_perform(s.curl.get());
     }
     s.lastFolder = rc == CURLE_OK ? folder : std::string();
-    t_lastResponse = s.replies.lastText;
-    t_lastResponseCode = s.replies.lastCode;
+    t_lastResponse = s.replies.last().text;
+    t_lastResponseCode = s.replies.last().code;
     return rc;
 }
 
@@ -368,7 +277,7 @@ bool serverHasMlst(SessionObject& s)
     if (s.mlst >= 0)
         return s.mlst == 1;
     auto quote = makeList("*FEAT");
-    s.replies.sawMlst = false;
+    s.replies.forgetFeatures();
     const auto url = ftpUrl(s.server, s.currentFolder);
     const CURLcode rc = perform(s, s.currentFolder, [&](bool) {
         prepare(s, url, quote.get());
@@ -376,7 +285,7 @@ bool serverHasMlst(SessionObject& s)
     });
     if (rc != CURLE_OK)
         return false;  // fall back to LIST, which every server has
-    s.mlst = s.replies.sawMlst ? 1 : 0;
+    s.mlst = s.replies.announcedMlst() ? 1 : 0;
     return s.mlst == 1;
 }
 
@@ -440,8 +349,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std:
         curl_easy_setopt(s->curl.get(), CURLOPT_NOBODY, 1L);
         rc = curl_easy_perform(s->curl.get());
         s->lastFolder.clear();
-        t_lastResponse = s->replies.lastText;
-        t_lastResponseCode = s->replies.lastCode;
+        t_lastResponse = s->replies.last().text;
+        t_lastResponseCode = s->replies.last().code;
         if (rc == CURLE_OK) {
             const char* entry = nullptr;
             if (curl_easy_getinfo(s->curl.get(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry)
@@ -479,8 +388,8 @@ bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
         curl_easy_setopt(s->curl.get(), CURLOPT_NOBODY, 1L);
     });
     if (rc != CURLE_OK)
-        return fail(errorFor(rc, s->replies.lastCode));
-    if (s->replies.lastCode >= 400)
+        return fail(errorFor(rc, s->replies.last().code));
+    if (s->replies.last().code >= 400)
         return fail(ERROR_INTERNET_EXTENDED_ERROR);
     s->currentFolder = target;
     t_lastError = ERROR_SUCCESS;
@@ -529,7 +438,7 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile, WIN3
         if (sink.overflow)
             return failHandle(ERROR_INTERNET_INTERNAL_ERROR);
         if (rc != CURLE_OK)
-            return failHandle(errorFor(rc, s->replies.lastCode));
+            return failHandle(errorFor(rc, s->replies.last().code));
         auto entries = mlsd ? parseMlsdListing(sink.data) : parseListListing(sink.data);
         for (auto& e : entries)
             if (matchesFindPattern(pattern, e.name))
@@ -609,7 +518,7 @@ bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpsz
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, discardBody);
     });
     if (rc != CURLE_OK)
-        return fail(errorFor(rc, s->replies.lastCode));
+        return fail(errorFor(rc, s->replies.last().code));
     t_lastError = ERROR_SUCCESS;
     return true;
 }
