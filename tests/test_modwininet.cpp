@@ -309,6 +309,44 @@ private slots:
         InternetCloseHandle(hi);
     }
 
+    // The server sees one CWD for each change of folder, also back to the folder it is
+    // in, and none for the login or for a listing or upload in the folder changed to.
+    void oneCwdPerFolderChange()
+    {
+        FtpTestServer server;
+        QVERIFY(server.writeFile("pub/a.txt", "x"));
+        QVERIFY(server.writeFile("pub/cam/c.txt", "x"));
+        QVERIFY(server.start());
+        QTemporaryDir local;
+        const QString file = writeLocal(local, "13.jpg", "image");
+        const HINTERNET hi = openInternet();
+        const CloseOnFailure guard{hi};
+        const HINTERNET hFtp = connectTo(hi, server);
+        QVERIFY(hFtp);
+        const auto cwds = [&] {
+            const QStringList sent = server.commands().filter(QRegularExpression("^CWD "));
+            server.clearCommands();
+            return sent;
+        };
+        QCOMPARE(cwds(), QStringList());
+
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"a.txt", "cam/"}));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "cam"));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"c.txt"}));
+        QCOMPARE(cwds(), QStringList({"CWD /pub/cam"}));
+        QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/nothere"));
+        QCOMPARE(cwds(), QStringList({"CWD /nothere"}));
+        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
+        InternetCloseHandle(hi);
+    }
+
     void listing_data()
     {
         QTest::addColumn<bool>("noMlst");

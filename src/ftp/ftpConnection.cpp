@@ -143,7 +143,7 @@ FtpConnection::SlistPtr FtpConnection::makeList(const std::string& line)
 // Options every request starts from. The easy handle is reset first so nothing from the
 // previous request (upload, custom command, quote) leaks into this one; the live
 // connection survives the reset.
-void FtpConnection::prepare(const std::string& url, const SlistPtr& quote)
+void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd cwd)
 {
     CURL* c = m_curl.get();
     curl_easy_reset(c);
@@ -161,7 +161,10 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote)
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, b.stallSeconds);
     curl_easy_setopt(c, CURLOPT_ACCEPTTIMEOUT_MS, b.responseSeconds * 1000L);
-    curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    // With NOCWD and an absolute path libcurl sends no CWD and still remembers the
+    // folder it last went to.
+    curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD,
+                     static_cast<long>(cwd == Cwd::ByUrl ? CURLFTPMETHOD_SINGLECWD : CURLFTPMETHOD_NOCWD));
     if (m_settings.passive)
         curl_easy_setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
     else
@@ -175,10 +178,18 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote)
 
 int FtpConnection::onDebug(CURL* /*curl*/, curl_infotype type, char* data, size_t size, void* self)
 {
-    // Only incoming control replies are looked at. Nothing is ever printed: the outgoing
-    // header data carries the password.
-    if (type == CURLINFO_HEADER_IN)
-        static_cast<FtpConnection*>(self)->m_replies.feed(std::string_view(data, size));
+    // Replies are read; of the commands only what kind they were is noted. Nothing is
+    // ever printed: the outgoing data carries the password.
+    auto* connection = static_cast<FtpConnection*>(self);
+    const std::string_view bytes(data, size);
+    if (type == CURLINFO_HEADER_IN) {
+        connection->m_replies.feed(bytes);
+    } else if (type == CURLINFO_HEADER_OUT) {
+        if (bytes.starts_with("CWD "))
+            connection->m_sentCwd = true;
+        else if (bytes.starts_with("USER "))
+            connection->m_sentLogin = true;
+    }
     return 0;
 }
 
@@ -187,10 +198,12 @@ int FtpConnection::onDebug(CURL* /*curl*/, curl_infotype type, char* data, size_
 // restart), the request is made once more on a fresh login rather than failing an
 // operator who did nothing wrong.
 template <typename Setup>
-FtpResult FtpConnection::perform(const std::string& folder, Setup&& setup)
+FtpResult FtpConnection::perform(Cwd cwd, const std::string& folder, Setup&& setup)
 {
     const auto attempt = [&](bool retry) {
         m_replies.reset();
+        m_sentCwd = false;
+        m_sentLogin = false;
         setup(retry);
         if (retry)
             curl_easy_setopt(m_curl.get(), CURLOPT_FRESH_CONNECT, 1L);
@@ -199,7 +212,12 @@ FtpResult FtpConnection::perform(const std::string& folder, Setup&& setup)
     CURLcode rc = attempt(false);
     if (statusFor(rc, m_replies.last().code) == FtpStatus::ConnectionLost)
         rc = attempt(true);
-    m_curlFolder = rc == CURLE_OK ? folder : std::string();
+    // libcurl remembers the folder of a request that went through, on the connection it
+    // went through on; a new connection starts out knowing none.
+    if (rc != CURLE_OK || (cwd == Cwd::None && m_sentLogin))
+        m_curlFolder.clear();
+    else if (cwd == Cwd::ByUrl)
+        m_curlFolder = folder;
     FtpResult result;
     result.status = statusFor(rc, m_replies.last().code);
     result.reply = m_replies.last();
@@ -207,19 +225,18 @@ FtpResult FtpConnection::perform(const std::string& folder, Setup&& setup)
     return result;
 }
 
-// For a transfer in the folder of the previous request libcurl sends no CWD, so EPSV
-// (or PASV, EPRT) is the first command. When its reply is already in before libcurl
-// first looks (a fast server, often so on loopback), libcurl 7.88 finishes that step
-// at once and then waits on the control connection, where nothing comes because the
-// server waits for the data connection, until its one-second poll interval runs out.
-// A command ahead of it keeps the EPSV reply from being read in that first step. The
-// CWD re-asserts the folder the transfer is for; with "*" a refusal changes nothing, the
-// transfer's own reply decides as before.
-FtpConnection::SlistPtr FtpConnection::leadingCwd(const std::string& folder) const
+// A transfer in the folder libcurl takes the connection to be in gets no CWD, so EPSV
+// (or PASV, EPRT) is its first command. When that reply is already in before libcurl
+// first looks (a fast server, often so on loopback), libcurl 7.88 finishes that step at
+// once and then waits on the control connection, where nothing comes because the server
+// waits for the data connection, until its one-second poll interval runs out. A command
+// ahead keeps the EPSV reply from being read in that first step. NOOP, not CWD: the
+// folder was checked when it was changed to, and the server is to see one CWD for that.
+FtpConnection::SlistPtr FtpConnection::leadingCommand(const std::string& folder) const
 {
     if (m_curlFolder != folder)
         return nullptr; // libcurl sends its own CWD first
-    return makeList("*CWD " + folder);
+    return makeList("*NOOP");
 }
 
 FtpResult FtpConnection::login()
@@ -229,7 +246,7 @@ FtpResult FtpConnection::login()
     // a new one already.
     const std::string loginUrl = ftpServerUrl(m_settings.server);
     m_replies.reset();
-    prepare(loginUrl, nullptr);
+    prepare(loginUrl, nullptr, Cwd::ByUrl);
     curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
     const CURLcode rc = curl_easy_perform(m_curl.get());
     m_curlFolder.clear();
@@ -251,14 +268,21 @@ FtpResult FtpConnection::changeFolder(std::string_view path)
         return notSent(FtpStatus::InvalidPath);
     const std::string target = resolveRemotePath(m_currentFolder, path);
     const std::string folderUrl = url(target);
-    // libcurl leaves out the CWD when the folder equals the previous request's, which
-    // would prove nothing about a folder deleted meanwhile. The quoted CWD is always
-    // sent; its "*" keeps a refusal from ending the connection, and the reply decides.
-    const auto quote = makeList("*CWD " + target);
-    FtpResult result = perform(target, [&](bool) {
-        prepare(folderUrl, quote);
+    // libcurl sends the CWD itself, and a refusal fails the request, unless it takes the
+    // connection to be in that folder already. Then nothing goes out, which proves
+    // nothing about a folder removed meanwhile, and the CWD is sent here instead ("*":
+    // a refusal leaves the connection up; the reply decides). Either way, one CWD.
+    FtpResult result = perform(Cwd::ByUrl, target, [&](bool) {
+        prepare(folderUrl, nullptr, Cwd::ByUrl);
         curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
     });
+    if (result.ok() && !m_sentCwd) {
+        const auto quote = makeList("*CWD " + target);
+        result = perform(Cwd::ByUrl, target, [&](bool) {
+            prepare(folderUrl, quote, Cwd::ByUrl);
+            curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
+        });
+    }
     if (result.ok() && result.reply.code >= 400)
         result.status = FtpStatus::Refused;
     if (result.ok())
@@ -273,13 +297,8 @@ bool FtpConnection::serverHasMlst()
     if (m_mlst >= 0)
         return m_mlst == 1;
     m_replies.forgetFeatures();
-    const auto quote = makeList("*FEAT");
-    const std::string folderUrl = url(m_currentFolder);
-    const FtpResult result = perform(m_currentFolder, [&](bool) {
-        prepare(folderUrl, quote);
-        curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
-    });
-    if (!result.ok())
+    const FtpResult result = command("FEAT");
+    if (!result.ok() && result.status != FtpStatus::Refused)
         return false; // LIST this time, which every server has; FEAT is asked again next time
     m_mlst = m_replies.announcedMlst() ? 1 : 0;
     return m_mlst == 1;
@@ -291,11 +310,11 @@ FtpResult FtpConnection::list(std::vector<FtpListEntry>& entries)
     const bool mlsd = serverHasMlst();
     const std::string folder = m_currentFolder;
     const std::string folderUrl = url(folder);
-    const auto quote = leadingCwd(folder);
+    const auto quote = leadingCommand(folder);
     ListingSink sink;
-    FtpResult result = perform(folder, [&](bool) {
+    FtpResult result = perform(Cwd::ByUrl, folder, [&](bool) {
         sink = ListingSink{};
-        prepare(folderUrl, quote);
+        prepare(folderUrl, quote, Cwd::ByUrl);
         if (mlsd)
             curl_easy_setopt(m_curl.get(), CURLOPT_CUSTOMREQUEST, "MLSD");
         curl_easy_setopt(m_curl.get(), CURLOPT_WRITEFUNCTION, collectListing);
@@ -331,11 +350,11 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
     const auto slash = remote.rfind('/');
     const std::string folder = slash == 0 ? "/" : remote.substr(0, slash);
     const std::string fileUrl = url(folder, std::string_view(remote).substr(slash + 1));
-    const auto quote = leadingCwd(folder);
-    return perform(folder, [&](bool retry) {
+    const auto quote = leadingCommand(folder);
+    return perform(Cwd::ByUrl, folder, [&](bool retry) {
         if (retry)
             std::rewind(file.get());
-        prepare(fileUrl, quote);
+        prepare(fileUrl, quote, Cwd::ByUrl);
         CURL* c = m_curl.get();
         curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(c, CURLOPT_READFUNCTION, readUpload);
@@ -346,4 +365,20 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
         curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, discardBody);
     });
+}
+
+// One command on its own, with an absolute path where it takes one, so the server's
+// current folder does not matter and stays as it is. "*": a refusal leaves the
+// connection up; the reply decides.
+FtpResult FtpConnection::command(const std::string& line)
+{
+    const auto quote = makeList("*" + line);
+    const std::string anyUrl = url(m_currentFolder);
+    FtpResult result = perform(Cwd::None, m_currentFolder, [&](bool) {
+        prepare(anyUrl, quote, Cwd::None);
+        curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
+    });
+    if (result.ok() && result.reply.code >= 400)
+        result.status = FtpStatus::Refused;
+    return result;
 }

@@ -93,14 +93,18 @@ private:
     };
     using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 
+    // Whether libcurl is to bring the server to the URL's folder with a CWD of its own.
+    enum class Cwd { ByUrl, None };
+
     explicit FtpConnection(FtpConnectionSettings settings);
 
     static SlistPtr makeList(const std::string& line);
     std::string url(std::string_view folder, std::string_view fileName = {}) const;
-    void prepare(const std::string& url, const SlistPtr& quote);
+    void prepare(const std::string& url, const SlistPtr& quote, Cwd cwd);
     template <typename Setup>
-    FtpResult perform(const std::string& folder, Setup&& setup);
-    SlistPtr leadingCwd(const std::string& folder) const;
+    FtpResult perform(Cwd cwd, const std::string& folder, Setup&& setup);
+    FtpResult command(const std::string& line);
+    SlistPtr leadingCommand(const std::string& folder) const;
     bool serverHasMlst();
     static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self);
 
@@ -110,6 +114,9 @@ private:
     // The folder libcurl takes the connection to be in (it sends no CWD for a request
     // in it); empty when unknown.
     std::string m_curlFolder;
+    // What went out during the request under way.
+    bool m_sentCwd = false;
+    bool m_sentLogin = false;
     FtpReplyReader m_replies;
     // Last, so it is cleaned up first: the QUIT sent then still reaches the members above.
     std::unique_ptr<CURL, CurlDeleter> m_curl;
