@@ -298,11 +298,52 @@ private slots:
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "\\pub\\cam"));
 
         // The same folder asked again after it vanished must fail: the check is real.
+        // (The listing lets the test server finish with the CWD: it replies before it
+        // puts its own process folder back, and a folder removed in between breaks it.)
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub/cam"));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"c.txt"}));
         QVERIFY(QDir(server.path("pub/cam")).removeRecursively());
         QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/pub/cam"));
         QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
         QVERIFY(server.commands().count("CWD /pub/cam") >= 3);
+        InternetCloseHandle(hi);
+    }
+
+    // The server sees one CWD for each change of folder, also back to the folder it is
+    // in, and none for the login or for a listing or upload in the folder changed to.
+    void oneCwdPerFolderChange()
+    {
+        FtpTestServer server;
+        QVERIFY(server.writeFile("pub/a.txt", "x"));
+        QVERIFY(server.writeFile("pub/cam/c.txt", "x"));
+        QVERIFY(server.start());
+        QTemporaryDir local;
+        const QString file = writeLocal(local, "13.jpg", "image");
+        const HINTERNET hi = openInternet();
+        const CloseOnFailure guard{hi};
+        const HINTERNET hFtp = connectTo(hi, server);
+        QVERIFY(hFtp);
+        const auto cwds = [&] {
+            const QStringList sent = server.commands().filter(QRegularExpression("^CWD "));
+            server.clearCommands();
+            return sent;
+        };
+        QCOMPARE(cwds(), QStringList());
+
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"a.txt", "cam/"}));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "cam"));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"c.txt"}));
+        QCOMPARE(cwds(), QStringList({"CWD /pub/cam"}));
+        QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/nothere"));
+        QCOMPARE(cwds(), QStringList({"CWD /nothere"}));
+        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
         InternetCloseHandle(hi);
     }
 
