@@ -1,97 +1,208 @@
-// How late in its second the hourly upload starts. The stage timers tick every 500 ms
-// from whenever the upload was armed, so their phase against the clock's seconds is
-// arbitrary; each simulated cycle draws a new phase, steps the window's clock in 500 ms
-// ticks across the cycle (connect, upload, disconnect) as the real timers would, and
-// notes the first tick after which the local pyftpdlib server had received the STOR.
-// The clock is simulated, so this measures the window's choice of tick, not the
-// operating system's timer latency; the real time the upload tick took is shown apart.
+// How late in its second the hourly upload starts, with the window's real timers on the
+// real clock. The window's clock is the wall clock moved by whole seconds, so its
+// seconds begin exactly when the wall clock's do: each cycle moves it to just before
+// the connect second, the upload second and the disconnect second in turn, and waits
+// for the real timers to get there. The delay is measured from the moment the set
+// second began to the moment the upload stage's tick began to be handled (the tick
+// that sent the file to the local pyftpdlib server); the real time that tick took is
+// shown apart.
 //
-//   bench_schedule [CYCLES=240] [SEED=1]
+//   bench_schedule [CYCLES=60]
 
 #include "benchutil.h"
-#include "formharness.h"
+#include "ftptestserver.h"
+#include "programfolder.h"
+
+#include "app/formTimer.h"
+#include "app/ftpForm.h"
+#include "app/platform.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QPushButton>
+#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
+#include <vector>
 
 namespace {
 
-qsizetype storCount(const FtpTestServer& server)
+// The desktop platform with its clock set some whole seconds off, and boxes that are
+// counted instead of shown.
+class ShiftedPlatform final : public Platform {
+public:
+    QTime timeOfDay() override { return QTime::currentTime().addSecs(static_cast<int>(offsetSeconds)); }
+    double monotonicSeconds() override { return desktop.monotonicSeconds(); }
+    void showMessage(const QString& text) override
+    {
+        ++messages;
+        std::fprintf(stderr, "box: %s\n", qPrintable(text));
+    }
+    void endProcess() override { std::abort(); }
+    QString applicationFolder() override { return folder; }
+    void waitForEvents(double maxSeconds) override { desktop.waitForEvents(maxSeconds); }
+
+    // Moves the clock to the second before this time of day: the fraction of a second
+    // stays the wall clock's, so the time comes at the wall clock's next whole second.
+    void showJustBefore(const QTime& target) { show(target.addSecs(-1)); }
+    // Moves the clock into this second while at least one tick is still to come in it.
+    void showWithin(const QTime& target)
+    {
+        show(QDateTime::currentMSecsSinceEpoch() % 1000 < 400 ? target : target.addSecs(-1));
+    }
+
+private:
+    void show(const QTime& second)
+    {
+        const QTime now = QTime::currentTime();
+        offsetSeconds = QTime(now.hour(), now.minute(), now.second()).secsTo(second);
+    }
+
+public:
+
+    DesktopPlatform desktop;
+    QString folder;
+    qint64 offsetSeconds = 0;
+    int messages = 0;
+};
+
+// Notes when each tick of a timer begins to be handled (ticks arrive as posted calls)
+// and, through a connection made after the window's own, when its handler is done.
+class TickWatch : public QObject {
+public:
+    explicit TickWatch(FormTimer* timer)
+    {
+        timer->installEventFilter(this);
+        connect(timer, &FormTimer::timeout, this, [this] {
+            if (!starts.empty())
+                took.push_back(bench::seconds(started, bench::Clock::now()));
+        });
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall) {
+            starts.push_back(QDateTime::currentMSecsSinceEpoch());
+            started = bench::Clock::now();
+        }
+        return false;
+    }
+    std::vector<qint64> starts;
+    std::vector<double> took;
+    bench::Clock::time_point started;
+};
+
+qsizetype countOf(const FtpTestServer& server, const QString& prefix)
 {
     qsizetype n = 0;
     for (const QString& c : server.commands())
-        n += c.startsWith(QLatin1String("STOR ")) ? 1 : 0;
+        n += c.startsWith(prefix) ? 1 : 0;
     return n;
+}
+
+// Handles events until the condition holds; false after `seconds`.
+template <typename F>
+bool waitFor(F condition, double seconds)
+{
+    const auto until = bench::Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    while (!condition()) {
+        if (bench::Clock::now() > until)
+            return false;
+        QTest::qWait(1);
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int cycles = argc > 1 ? std::atoi(argv[1]) : 240;
-    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
+    const int cycles = argc > 1 ? std::atoi(argv[1]) : 60;
     QApplication app(argc, argv);
 
-    FormHarness h; // ftp.txt sets the upload to minute 30, second 20
-    h.server.makeDir(QStringLiteral("pub"));
-    for (int hour = 0; hour < 24; ++hour)
-        h.folder.writeFile(QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0')), QByteArray(4096, 'c'));
-    if (!h.start())
+    FtpTestServer server;
+    server.makeDir(QStringLiteral("pub"));
+    if (!server.start())
         return 1;
-    FTPform& f = *h.form;
-    f.Command4_Click();
-    if (!f.Timer4->running())
+    const QByteArray name = server.address();
+    ProgramFolder folder("\"" + name + "\",\"user\",\"secret\",\"" + name + "/pub\",\"30\",\"20\"\r\n");
+    for (int hour = 0; hour < 24; ++hour)
+        folder.writeFile(QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0')), QByteArray(4096, 'c'));
+    ShiftedPlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    if (!form.Form_Load())
+        return 1;
+    form.show();
+    auto* arm = form.findChild<QPushButton*>(QStringLiteral("Command4"));
+    auto* upload = form.findChild<FormTimer*>(QStringLiteral("Timer4"));
+    if (!arm || !upload)
+        return 1;
+    TickWatch watch(upload);
+    arm->click();
+    if (!upload->running())
         return 1;
 
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> phaseMs(0, 499);
-    std::vector<double> delays, tickTimes;
+    std::vector<double> delays, tickTimes, phases;
     qsizetype uploads = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
         const int hour = (10 + cycle) % 24;
-        const int phase = phaseMs(random);
-        h.server.clearCommands();
-        h.platform.setTime(hour, 30, 5, phase);
-        const double secondStart = h.platform.monotonicSeconds() + 15.0 - phase / 1000.0;
-        double delay = 0;
-        bool found = false;
-        for (int step = 0; step < 2 * 26; ++step) {
-            h.platform.advance(0.5);
-            // Started together by the arming, the stage timers tick in the order it
-            // started them; the clock's own 1 s timer ticks on every other step.
-            if (step % 2 == 0)
-                emit f.Timer3->timeout();
-            emit f.Timer7->timeout();
-            emit f.Timer6->timeout();
-            emit f.Timer5->timeout();
-            const auto a = bench::Clock::now();
-            emit f.Timer4->timeout();
-            const double took = bench::seconds(a, bench::Clock::now());
-            const double now = h.platform.monotonicSeconds();
-            if (!found && now > secondStart - 1 && now < secondStart + 2 && storCount(h.server) > 0) {
-                found = true;
-                delay = now - secondStart;
-                tickTimes.push_back(took);
-            }
-        }
-        const QString expected = QStringLiteral("STOR %1.jpg").arg(hour, 2, 10, QLatin1Char('0'));
-        if (!found || !h.server.commands().contains(expected) || f.bConnected) {
-            std::fprintf(stderr, "cycle %d (%02d:30:20, phase %d ms): no upload of %s, or still connected\n", cycle,
-                         hour, phase, qPrintable(expected));
+        const QString file = QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0'));
+        server.clearCommands();
+
+        platform.showWithin(QTime(hour, 30, 10));
+        if (!waitFor([&] { return countOf(server, QStringLiteral("PASS")) > 0; }, 5)) {
+            std::fprintf(stderr, "cycle %d: no connect at %02d:30:10\n", cycle, hour);
             return 1;
         }
-        uploads += storCount(h.server);
-        delays.push_back(delay);
+        platform.showJustBefore(QTime(hour, 30, 20));
+        // The set second begins at the next whole second of the wall clock.
+        const qint64 second = (QDateTime::currentMSecsSinceEpoch() / 1000 + 1) * 1000;
+        watch.starts.clear();
+        watch.took.clear();
+        if (!waitFor([&] { return countOf(server, QStringLiteral("STOR ")) >= 2; }, 5)) {
+            std::fprintf(stderr, "cycle %d: not two uploads at %02d:30:20\n", cycle, hour);
+            return 1;
+        }
+        // The first upload tick of the set second, and the time it took.
+        qint64 first = -1;
+        for (size_t i = 0; i < watch.starts.size(); ++i)
+            if (watch.starts[i] >= second) {
+                first = watch.starts[i];
+                if (i < watch.took.size())
+                    tickTimes.push_back(watch.took[i]);
+                break;
+            }
+        for (qint64 t : watch.starts)
+            phases.push_back(static_cast<double>(t % 500) / 1e3);
+        if (first < 0 || !server.commands().contains(QStringLiteral("STOR ") + file)) {
+            std::fprintf(stderr, "cycle %d: no upload of %s\n", cycle, qPrintable(file));
+            return 1;
+        }
+        delays.push_back(static_cast<double>(first - second) / 1e3);
+        uploads += countOf(server, QStringLiteral("STOR "));
+
+        platform.showWithin(QTime(hour, 30, 30));
+        if (!waitFor([&] { return countOf(server, QStringLiteral("QUIT")) > 0; }, 5)) {
+            std::fprintf(stderr, "cycle %d: no disconnect at %02d:30:30\n", cycle, hour);
+            return 1;
+        }
     }
-    const bench::Stats d = bench::summarise(delays), t = bench::summarise(tickTimes);
-    std::printf("hourly upload start, %d simulated cycles, random tick phase   median      max (ms)\n", cycles);
-    std::printf("  set second to first upload tick      %8.1f %8.1f   (bound < 500)\n", d.median * 1e3, d.max * 1e3);
-    std::printf("  real time of that tick (CWD + STOR)  %8.2f %8.2f\n", t.median * 1e3, t.max * 1e3);
+    form.close();
+    const bench::Stats d = bench::summarise(delays), p = bench::summarise(phases);
+    std::printf("hourly upload start, %d cycles on the real timers and clock   median      max (ms)\n", cycles);
+    std::printf("  set second to first upload tick      %8.1f %8.1f   (target about 60)\n", d.median * 1e3,
+                d.max * 1e3);
+    std::printf("  every upload-stage tick after its whole or half second\n");
+    std::printf("                                       %8.1f %8.1f   (%zu ticks)\n", p.median * 1e3, p.max * 1e3,
+                phases.size());
+    if (!tickTimes.empty()) {
+        const bench::Stats t = bench::summarise(tickTimes);
+        std::printf("  real time of that tick (CWD + STOR)  %8.1f %8.1f\n", t.median * 1e3, t.max * 1e3);
+    }
     std::printf("  uploads per cycle                    %8.2f   (the upload second holds two ticks)\n",
                 static_cast<double>(uploads) / cycles);
+    std::printf("  message boxes                        %8d\n", platform.messages);
     std::printf("RESULT schedule %.6f %.6f\n", d.median, d.max);
     return 0;
 }

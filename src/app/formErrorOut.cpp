@@ -1,11 +1,15 @@
 #include "app/ftpForm.h"
 
 #include "app/platform.h"
+#include "base/eventLog.h"
 
 void FTPform::ErrorOut(std::uint32_t dError, const QString& szCallFunction)
 {
-    // Only a reply from the server is worth showing; other failures are the caller's
-    // business.
+    // Every failure is logged; only a reply from the server is worth a box, the others
+    // are the caller's business.
+    EventLog::warning(QStringLiteral("error: ") + FtpSession::describe(FtpFailure{dError, szCallFunction}) +
+                      (dError == FtpSession::kServerReplyError ? QStringLiteral(" shown=yes")
+                                                               : QStringLiteral(" shown=no")));
     if (dError != FtpSession::kServerReplyError)
         return;
     const FtpReply reply = FtpSession::lastReply();

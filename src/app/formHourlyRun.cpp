@@ -4,6 +4,7 @@
 #include "app/ftpForm.h"
 
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "scheduler/hourlyRules.h"
 
 #include <QLabel>
@@ -33,7 +34,8 @@ void FTPform::Timer5_Timer()
             return;
         }
         ConnectSession(server, text2->text(), text3->text());
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Timer5_Timer", fault, QStringLiteral("shown: ") + kSettingsWrong);
         m_platform.showMessage(kSettingsWrong);
     }
 }
@@ -58,7 +60,8 @@ void FTPform::Timer4_Timer()
         ChangeRemoteDir(folder);
         if (const auto failure = m_session.putFile(Text5->text(), sSendFile, lTransferType))
             ErrorOut(*failure);
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Timer4_Timer", fault, QStringLiteral("shown: ") + kSettingsWrong);
         m_platform.showMessage(kSettingsWrong);
     }
 }
@@ -72,7 +75,8 @@ void FTPform::Timer6_Timer()
         if (!DisconnectStageDue(minute, second, now))
             return;
         EndSession();
-    } catch (const std::exception&) {
-        // The disconnect stage ends its tick silently.
+    } catch (const std::exception& fault) {
+        // The disconnect stage ends its tick without a word to the operator.
+        EventLog::fault("Timer6_Timer", fault);
     }
 }

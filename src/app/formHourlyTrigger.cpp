@@ -3,6 +3,7 @@
 
 #include "app/formTimer.h"
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "scheduler/hourlyRules.h"
 
 #include <QLabel>
@@ -22,6 +23,8 @@ void FTPform::RefreshSendFile()
 void FTPform::Command4_Click()
 {
     if (!HourlyTimeInRange(Text8->text(), Text6->text())) {
+        EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 out of range")
+                              .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
         m_platform.showMessage(QStringLiteral("分、秒を設定しなおして下さい"));
         return;
     }
@@ -33,6 +36,8 @@ void FTPform::Command4_Click()
         if (Text6->text().size() != 2 || Text8->text().size() != 2) {
             Label13->setText(QString());
             Timer4->setEnabled(false);
+            EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
+                                  .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
             m_platform.showMessage(QStringLiteral("分、秒は２桁で設定して下さい"));
             return;
         }
@@ -41,8 +46,11 @@ void FTPform::Command4_Click()
         Timer5->setInterval(kStageInterval);
         Timer4->setInterval(kStageInterval);
         RefreshSendFile();
-    } catch (const std::exception&) {
+        EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, file=%3 folder=%4")
+                           .arg(Text8->text(), Text6->text(), EventLog::quote(sSendFile), EventLog::quote(text4->text())));
+    } catch (const std::exception& fault) {
         // The arming ends quietly; what it did so far stays done.
+        EventLog::fault("Command4_Click", fault);
     }
 }
 
@@ -51,13 +59,15 @@ void FTPform::Command6_Click()
     Timer4->setEnabled(false);
     Timer7->setEnabled(false);
     Label13->setText(QString());
+    EventLog::info(QStringLiteral("hourly: stopped (the hourly connect and disconnect go on)"));
 }
 
 void FTPform::Timer7_Timer()
 {
     try {
         RefreshSendFile();
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Timer7_Timer", fault, QStringLiteral("shown: 設定が間違っているようです"));
         m_platform.showMessage(QStringLiteral("設定が間違っているようです"));
     }
 }

@@ -1,6 +1,8 @@
 // The drive, folder and file lists follow each other.
 #include "app/ftpForm.h"
 
+#include "base/eventLog.h"
+
 #include "local/dirListBox.h"
 #include "local/driveListBox.h"
 #include "local/fileListBox.h"
@@ -9,14 +11,16 @@ void FTPform::Drive1_Change()
 {
     try {
         Dir1->setPath(Drive1->drive());
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
         // A volume that is not ready sends all three lists back to the system drive,
         // without a word. Setting the drive runs this handler again for that drive.
+        EventLog::fault("Drive1_Change", fault, QStringLiteral("back to the system drive"));
         try {
             Drive1->setDrive(DriveListBox::fallbackDrive());
             Dir1->setPath(Drive1->drive());
-        } catch (const std::exception&) {
+        } catch (const std::exception& again) {
             // Not even the system drive can be shown: the lists stay where they were.
+            EventLog::fault("Drive1_Change", again, QStringLiteral("the lists stay where they were"));
         }
     }
 }

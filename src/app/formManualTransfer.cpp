@@ -2,6 +2,7 @@
 #include "app/ftpForm.h"
 
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "local/fileListBox.h"
 #include "scheduler/hourlyRules.h"
 #include "scheduler/sendFile.h"
@@ -13,7 +14,8 @@ void FTPform::Command5_Click()
 {
     try {
         transferManually();
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Command5_Click", fault, QStringLiteral("shown: FTP.txt ファイルがありません"));
         m_platform.showMessage(QStringLiteral("FTP.txt ファイルがありません"));
     }
 }

@@ -2,6 +2,7 @@
 #include "app/ftpForm.h"
 
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "scheduler/clockText.h"
 
 #include <QLabel>
@@ -30,7 +31,8 @@ void FTPform::Command3_Click()
 {
     try {
         armProgramEnd();
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Command3_Click", fault, QStringLiteral("shown: FTP.txt ファイルがありません"));
         m_platform.showMessage(QStringLiteral("FTP.txt ファイルがありません"));
     }
 }
@@ -58,6 +60,7 @@ void FTPform::armProgramEnd()
     const long wait = ProgramEndWait(NumericValue(endHour), NumericValue(endMinute), NumericValue(endSecond),
                                      NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
     lEndWait = static_cast<std::int32_t>(wait);
+    EventLog::info(QStringLiteral("program end: armed for %1:%2:%3, in %4 s").arg(endHour, endMinute, endSecond).arg(wait));
 
     // The window keeps working during the wait: every other handler, another arming
     // included, runs from in here. The wait sleeps until an event or a short wake-up
@@ -77,9 +80,13 @@ void FTPform::armProgramEnd()
 
     Label6->setText(ClockNow());
     const ClockParts shown = SplitClockText(Label6->text());
-    if (shown.minute != endMinute || shown.second != endSecond)
+    if (shown.minute != endMinute || shown.second != endSecond) {
+        EventLog::info(QStringLiteral("program end: the wait for %1:%2:%3 is over but the clock shows %4; not ending")
+                           .arg(endHour, endMinute, endSecond, Label6->text()));
         return;
+    }
 
+    EventLog::info(QStringLiteral("program end: reached at %1; ending").arg(Label6->text()));
     if (m_session.connected())
         EndSession();
     m_platform.endProcess();
@@ -87,6 +94,8 @@ void FTPform::armProgramEnd()
 
 void FTPform::Command7_Click()
 {
+    if (lEndWait != 0)
+        EventLog::info(QStringLiteral("program end: cancelled"));
     Label10->setText(QString());
     lEndWait = 0;
 }

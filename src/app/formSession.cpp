@@ -4,6 +4,7 @@
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
+#include "base/eventLog.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -40,6 +41,8 @@ bool FTPform::ConnectSession(const QString& server, const QString& user, const Q
 void FTPform::cmdDisconnect_Click()
 {
     Label13->setText(QString());
+    if (Timer4->running())
+        EventLog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
     EndSession();
 }

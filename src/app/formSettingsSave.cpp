@@ -1,6 +1,7 @@
 #include "app/ftpForm.h"
 
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "app/settingsFile.h"
 
 #include <QLineEdit>
@@ -9,6 +10,14 @@ void FTPform::Command1_Click()
 {
     const SettingsRecord fields = {text1->text(), text2->text(), text3->text(),
                                    text4->text(), Text8->text(), Text6->text()};
-    if (!WriteSettingsFile(fMyPath() + QStringLiteral("ftp.txt"), fields))
+    EventLog::addSecret(text3->text());
+    const QString path = fMyPath() + QStringLiteral("ftp.txt");
+    if (!WriteSettingsFile(path, fields)) {
+        EventLog::warning(QStringLiteral("settings: not saved to %1").arg(EventLog::quote(path)));
         m_platform.showMessage(QStringLiteral("設定を保存できませんでした"));
+        return;
+    }
+    EventLog::info(QStringLiteral("settings: saved to %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
+                       .arg(EventLog::quote(path), EventLog::quote(fields[0]), EventLog::quote(fields[1]),
+                            EventLog::quote(fields[3]), EventLog::quote(fields[4]), EventLog::quote(fields[5])));
 }

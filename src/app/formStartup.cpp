@@ -4,6 +4,7 @@
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "app/settingsFile.h"
 
 #include <QCheckBox>
@@ -25,7 +26,8 @@ bool FTPform::Form_Load()
     Text5->move(Text5->x(), Twips(3900));
     try {
         startUp();
-    } catch (const std::exception&) {
+    } catch (const std::exception& fault) {
+        EventLog::fault("Form_Load", fault, QStringLiteral("shown: ") + kMissingFiles + QStringLiteral(", then the end"));
         m_platform.showMessage(kMissingFiles);
         m_platform.endProcess();
         return false;
@@ -58,7 +60,12 @@ void FTPform::startUp()
     fMyPath();
     Timer3->setInterval(1000);
 
-    const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(fMyPath() + QStringLiteral("ftp.txt")));
+    const QString settings = fMyPath() + QStringLiteral("ftp.txt");
+    const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(settings));
+    EventLog::addSecret(fields[2]);
+    EventLog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
+                       .arg(EventLog::quote(settings), EventLog::quote(fields[0]), EventLog::quote(fields[1]),
+                            EventLog::quote(fields[3]), EventLog::quote(fields[4]), EventLog::quote(fields[5])));
     text1->setText(fields[0]);
     text2->setText(fields[1]);
     text3->setText(fields[2]);

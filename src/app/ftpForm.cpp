@@ -4,6 +4,7 @@
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
+#include "base/eventLog.h"
 #include "local/dirListBox.h"
 #include "local/driveListBox.h"
 #include "local/fileListBox.h"
@@ -259,7 +260,7 @@ void FTPform::dispatch(void (FTPform::*handler)(), const char* name)
     } catch (const std::exception& fault) {
         // The handler stops where the fault happened; what it did before stays done. The
         // fault is not the operator's to answer, but it must leave a trace.
-        qWarning("%s ended on a run-time fault: %s", name, fault.what());
+        EventLog::fault(name, fault);
     }
 }
 

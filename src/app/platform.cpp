@@ -9,6 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 QElapsedTimer& monotonic()
 {
@@ -48,6 +56,8 @@ void DesktopPlatform::showMessage(const QString& text)
 
 void DesktopPlatform::endProcess()
 {
+    if (m_onEnd)
+        m_onEnd();
     std::fflush(nullptr);
     std::_Exit(0);
 }
@@ -67,3 +77,47 @@ void DesktopPlatform::waitForEvents(double maxSeconds)
     wake.start(static_cast<int>(maxSeconds * 1000.0));
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
+
+#ifdef Q_OS_UNIX
+namespace {
+int endRequestPipe[2] = {-1, -1};
+
+// Only the signal's number crosses into the event loop: nothing else is safe to do here.
+void onSignal(int number)
+{
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(endRequestPipe[1], &byte, 1);
+}
+} // namespace
+
+void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
+{
+    if (endRequestPipe[0] < 0) {
+        if (::pipe(endRequestPipe) != 0)
+            return;
+        for (int fd : endRequestPipe) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    auto* notifier = new QSocketNotifier(endRequestPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
+        unsigned char byte = 0;
+        while (::read(endRequestPipe[0], &byte, 1) == 1) {
+            const int number = byte;
+            handler(number == SIGTERM  ? QStringLiteral("SIGTERM")
+                    : number == SIGINT ? QStringLiteral("SIGINT")
+                    : number == SIGHUP ? QStringLiteral("SIGHUP")
+                                       : QStringLiteral("signal %1").arg(number));
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+}
+#else
+void OnEndRequest(QObject*, std::function<void(const QString&)>) {}
+#endif

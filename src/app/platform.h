@@ -7,6 +7,10 @@
 #include <QString>
 #include <QTime>
 
+#include <functional>
+
+class QObject;
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -39,4 +43,16 @@ public:
     void endProcess() override;
     QString applicationFolder() override;
     void waitForEvents(double maxSeconds) override;
+
+    // Runs just before endProcess() ends the process: the last word for the log and
+    // whatever must not be left behind.
+    void setOnEnd(std::function<void()> onEnd) { m_onEnd = std::move(onEnd); }
+
+private:
+    std::function<void()> m_onEnd;
 };
+
+// Calls `handler` from the event loop, with the signal's name, when the process is asked
+// to end from outside (SIGTERM from a service manager, SIGINT, SIGHUP), instead of dying
+// on the spot. Where the platform has no such signals, nothing happens.
+void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler);

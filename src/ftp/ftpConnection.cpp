@@ -147,6 +147,8 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
 {
     CURL* c = m_curl.get();
     curl_easy_reset(c);
+    m_errorText[0] = '\0';
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, m_errorText);
     const FtpBounds b = ftpBounds();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_USERNAME, m_settings.user.c_str());
@@ -218,10 +220,17 @@ FtpResult FtpConnection::perform(Cwd cwd, const std::string& folder, Setup&& set
         m_curlFolder.clear();
     else if (cwd == Cwd::ByUrl)
         m_curlFolder = folder;
+    return resultOf(rc);
+}
+
+FtpResult FtpConnection::resultOf(CURLcode rc)
+{
     FtpResult result;
     result.status = statusFor(rc, m_replies.last().code);
     result.reply = m_replies.last();
     result.sent = true;
+    if (rc != CURLE_OK)
+        result.libraryError = m_errorText[0] ? m_errorText : curl_easy_strerror(rc);
     return result;
 }
 
@@ -255,11 +264,7 @@ FtpResult FtpConnection::login()
         if (curl_easy_getinfo(m_curl.get(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry)
             m_currentFolder = resolveRemotePath("/", entry);
     }
-    FtpResult result;
-    result.status = statusFor(rc, m_replies.last().code);
-    result.reply = m_replies.last();
-    result.sent = true;
-    return result;
+    return resultOf(rc);
 }
 
 FtpResult FtpConnection::changeFolder(std::string_view path)

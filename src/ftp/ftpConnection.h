@@ -47,6 +47,7 @@ struct FtpResult {
     FtpStatus status = FtpStatus::Ok;
     FtpReply reply;    // the server's last reply; empty when none came
     bool sent = false; // false: refused before anything went to the server
+    std::string libraryError; // libcurl's own words for a failed request; empty otherwise
 
     bool ok() const { return status == FtpStatus::Ok; }
 };
@@ -106,6 +107,7 @@ private:
     FtpResult command(const std::string& line);
     SlistPtr leadingCommand(const std::string& folder) const;
     bool serverHasMlst();
+    FtpResult resultOf(CURLcode rc);
     static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self);
 
     FtpConnectionSettings m_settings;
@@ -118,6 +120,7 @@ private:
     bool m_sentCwd = false;
     bool m_sentLogin = false;
     FtpReplyReader m_replies;
+    char m_errorText[CURL_ERROR_SIZE] = {}; // libcurl's words for the request under way
     // Last, so it is cleaned up first: the QUIT sent then still reaches the members above.
     std::unique_ptr<CURL, CurlDeleter> m_curl;
 };

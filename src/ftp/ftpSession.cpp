@@ -1,6 +1,10 @@
 #include "ftp/ftpSession.h"
 
+#include "base/eventLog.h"
 #include "ftp/modWinInet.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <cstring>
 #include <string>
@@ -20,6 +24,11 @@ QString recordName(const WIN32_FIND_DATA& record)
 RemoteEntry entryOf(const WIN32_FIND_DATA& record)
 {
     return RemoteEntry{recordName(record), record.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY};
+}
+
+QString outcome(const std::optional<FtpFailure>& failure)
+{
+    return failure ? QStringLiteral("failed ") + FtpSession::describe(*failure) : QStringLiteral("ok");
 }
 
 } // namespace
@@ -44,22 +53,35 @@ std::optional<FtpFailure> FtpSession::openInternet(const QString& proxy)
 std::optional<FtpFailure> FtpSession::connect(const QString& server, const QString& user, const QString& password,
                                               bool passive)
 {
+    // Whatever reports on this session later (a reply, libcurl's words) must not carry it.
+    EventLog::addSecret(password);
     const std::int32_t flags = passive ? INTERNET_FLAG_PASSIVE : 0;
+    QElapsedTimer watch;
+    watch.start();
     m_ftp = InternetConnectA(m_internet, server.toLocal8Bit().constData(), 0, user.toLocal8Bit().constData(),
                              password.toLocal8Bit().constData(), INTERNET_SERVICE_FTP, flags, 0);
-    if (m_ftp == 0) {
-        const FtpFailure failure = lastFailure("InternetConnect");
-        m_connected = false;
-        return failure;
-    }
-    m_connected = true;
-    return std::nullopt;
+    std::optional<FtpFailure> failure;
+    if (m_ftp == 0)
+        failure = lastFailure("InternetConnect");
+    m_connected = !failure;
+    m_server = server;
+    m_folder.clear();
+    const QString event = QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
+                              .arg(EventLog::quote(server), EventLog::quote(user),
+                                   passive ? QStringLiteral("yes") : QStringLiteral("no"), outcome(failure),
+                                   EventLog::took(watch));
+    failure ? EventLog::warning(event) : EventLog::info(event);
+    return failure;
 }
 
 void FtpSession::disconnect()
 {
-    if (m_ftp != 0)
+    if (m_ftp != 0) {
+        QElapsedTimer watch;
+        watch.start();
         InternetCloseHandle(m_ftp);
+        EventLog::info(QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+    }
     m_ftp = 0;
     m_listing.clear();
     m_connected = false;
@@ -67,8 +89,12 @@ void FtpSession::disconnect()
 
 void FtpSession::close()
 {
-    if (m_ftp != 0)
+    if (m_ftp != 0) {
+        QElapsedTimer watch;
+        watch.start();
         InternetCloseHandle(m_ftp);
+        EventLog::info(QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+    }
     if (m_internet != 0)
         InternetCloseHandle(m_internet);
     m_ftp = 0;
@@ -79,7 +105,16 @@ void FtpSession::close()
 
 bool FtpSession::changeFolder(const QString& folder)
 {
-    return FtpSetCurrentDirectoryA(m_ftp, folder.toLocal8Bit().constData());
+    QElapsedTimer watch;
+    watch.start();
+    if (FtpSetCurrentDirectoryA(m_ftp, folder.toLocal8Bit().constData())) {
+        m_folder = folder;
+        return true;
+    }
+    EventLog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
+                          .arg(EventLog::quote(m_server), EventLog::quote(folder),
+                               outcome(lastFailure("FtpSetCurrentDirectory")), EventLog::took(watch)));
+    return false;
 }
 
 ListResult FtpSession::list()
@@ -91,7 +126,10 @@ ListResult FtpSession::list()
     if (find == 0) {
         if (GetLastError() == ERROR_NO_MORE_FILES)
             return ListResult{true, std::nullopt};
-        return ListResult{false, lastFailure("FtpFindFirstFile")};
+        const FtpFailure failure = lastFailure("FtpFindFirstFile");
+        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
+                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(failure)));
+        return ListResult{false, failure};
     }
     m_listing.append(entryOf(record));
     for (;;) {
@@ -101,8 +139,13 @@ ListResult FtpSession::list()
         m_listing.append(entryOf(record));
     }
     ListResult result;
-    if (GetLastError() != ERROR_NO_MORE_FILES)
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
         result.failure = lastFailure("InternetFindNextFile");
+        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
+                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder))
+                              .arg(m_listing.size())
+                              .arg(outcome(result.failure)));
+    }
     InternetCloseHandle(find);
     return result;
 }
@@ -110,10 +153,20 @@ ListResult FtpSession::list()
 std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QString& remoteName,
                                               std::int32_t transferType)
 {
+    QElapsedTimer watch;
+    watch.start();
+    std::optional<FtpFailure> failure;
     if (!FtpPutFileA(m_ftp, localFile.toLocal8Bit().constData(), remoteName.toLocal8Bit().constData(), transferType,
                      0))
-        return lastFailure("FtpPutFile");
-    return std::nullopt;
+        failure = lastFailure("FtpPutFile");
+    const QFileInfo local(localFile);
+    const QString event = QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
+                              .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
+                                   EventLog::quote(localFile),
+                                   local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
+                                   outcome(failure), EventLog::took(watch));
+    failure ? EventLog::warning(event) : EventLog::info(event);
+    return failure;
 }
 
 FtpReply FtpSession::lastReply()
@@ -124,4 +177,48 @@ FtpReply FtpSession::lastReply()
     std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
     InternetGetLastResponseInfoA(&code, buffer.data(), &length);
     return FtpReply{code, QString::fromLocal8Bit(buffer.c_str())};
+}
+
+QString FtpSession::errorName(std::uint32_t code)
+{
+    switch (code) {
+    case ERROR_SUCCESS:
+        return QStringLiteral("ERROR_SUCCESS");
+    case ERROR_FILE_NOT_FOUND:
+        return QStringLiteral("ERROR_FILE_NOT_FOUND");
+    case ERROR_INVALID_HANDLE:
+        return QStringLiteral("ERROR_INVALID_HANDLE");
+    case ERROR_NO_MORE_FILES:
+        return QStringLiteral("ERROR_NO_MORE_FILES");
+    case ERROR_INVALID_PARAMETER:
+        return QStringLiteral("ERROR_INVALID_PARAMETER");
+    case ERROR_INSUFFICIENT_BUFFER:
+        return QStringLiteral("ERROR_INSUFFICIENT_BUFFER");
+    case ERROR_INTERNET_TIMEOUT:
+        return QStringLiteral("ERROR_INTERNET_TIMEOUT");
+    case ERROR_INTERNET_EXTENDED_ERROR:
+        return QStringLiteral("ERROR_INTERNET_EXTENDED_ERROR");
+    case ERROR_INTERNET_INTERNAL_ERROR:
+        return QStringLiteral("ERROR_INTERNET_INTERNAL_ERROR");
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        return QStringLiteral("ERROR_INTERNET_NAME_NOT_RESOLVED");
+    case ERROR_INTERNET_CANNOT_CONNECT:
+        return QStringLiteral("ERROR_INTERNET_CANNOT_CONNECT");
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+        return QStringLiteral("ERROR_INTERNET_CONNECTION_ABORTED");
+    default:
+        return QString();
+    }
+}
+
+QString FtpSession::describe(const FtpFailure& failure)
+{
+    // Read first: asking for the reply is a call of its own, which resets it.
+    const QString library = QString::fromStdString(LastLibraryErrorText());
+    const FtpReply reply = lastReply();
+    return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
+        .arg(failure.call)
+        .arg(failure.code)
+        .arg(errorName(failure.code), EventLog::quote(library),
+             EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }

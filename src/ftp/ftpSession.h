@@ -1,7 +1,9 @@
 #pragma once
 // One FTP session as the window sees it: the Internet handle opened at start-up, the
 // session handle of a connect, whether a session is open, and the last folder listing.
-// Every operation answers with its result; the window decides what to show. The
+// Every operation answers with its result; the window decides what to show. Each
+// connect, disconnect, upload, and each failed folder change or listing is written to
+// the event log with its result and the time it took; the password never is. The
 // WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
 // handles or its last-error state.
 
@@ -77,6 +79,11 @@ public:
 
     // The server's last reply to this thread's calls, for reporting a failure.
     static FtpReply lastReply();
+    // The constant's name of an error code ("ERROR_INTERNET_TIMEOUT"), or "" when unknown.
+    static QString errorName(std::uint32_t code);
+    // A failure in the log's words: its call, code and name, libcurl's text for it and
+    // the server's last reply.
+    static QString describe(const FtpFailure& failure);
 
 private:
     friend class FTPformTestAccess; // tests compare handles to see a session reused
@@ -85,4 +92,6 @@ private:
     std::int32_t m_ftp = 0;      // session handle; 0 when no session
     bool m_connected = false;
     QList<RemoteEntry> m_listing;
+    QString m_server; // of the open session, for the log
+    QString m_folder; // the last folder made current, for the log; empty: the login folder
 };

@@ -19,16 +19,19 @@ namespace {
 thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastResponse;
 thread_local std::int32_t t_lastResponseCode = 0;
+thread_local std::string t_lastLibraryError; // libcurl's words for the last failed request
 
 bool fail(std::uint32_t code)
 {
     t_lastError = code;
+    t_lastLibraryError.clear();
     return false;
 }
 
 HINTERNET failHandle(std::uint32_t code)
 {
     t_lastError = code;
+    t_lastLibraryError.clear();
     return 0;
 }
 
@@ -66,6 +69,7 @@ bool finish(const FtpResult& result)
         t_lastResponseCode = result.reply.code;
     }
     t_lastError = errorFor(result.status);
+    t_lastLibraryError = result.libraryError;
     return result.ok();
 }
 
@@ -271,8 +275,12 @@ bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpsz
 
 bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std::int32_t* lpdwBufferLength)
 {
-    if (!lpdwBufferLength)
-        return fail(ERROR_INVALID_PARAMETER);
+    if (!lpdwBufferLength) {
+        // A question about the last request: it leaves what is known about that request
+        // (libcurl's words included) as it was.
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return false;
+    }
     if (lpdwError)
         *lpdwError = t_lastResponseCode;
     const auto needed = static_cast<std::int32_t>(t_lastResponse.size());
@@ -284,7 +292,8 @@ bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std
             t_lastError = ERROR_SUCCESS;
             return true;
         }
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        t_lastError = ERROR_INSUFFICIENT_BUFFER;
+        return false;
     }
     // The caller's buffer holds *lpdwBufferLength characters plus the terminating zero.
     std::memcpy(lpszBuffer, t_lastResponse.data(), t_lastResponse.size());
@@ -349,4 +358,9 @@ int OpenInternetHandleCount()
 {
     std::lock_guard lock(g_tableMutex);
     return static_cast<int>(g_table.size());
+}
+
+std::string LastLibraryErrorText()
+{
+    return t_lastLibraryError;
 }

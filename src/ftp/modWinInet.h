@@ -8,6 +8,7 @@
 // Strings are UTF-8 (the locale's code page here).
 
 #include <cstdint>
+#include <string>
 
 using HINTERNET = std::int32_t;
 
@@ -87,6 +88,11 @@ bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std
 bool InternetCloseHandle(HINTERNET hInternet);
 
 std::uint32_t GetLastError();
+
+// libcurl's own words for this thread's last failed call ("Failed to connect to
+// 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
+// failed before it reached libcurl.
+std::string LastLibraryErrorText();
 
 // How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
 // each reply 30 s, a transfer that moves less than 1 byte/s for 30 s is abandoned.

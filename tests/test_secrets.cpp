@@ -1,0 +1,161 @@
+// The password never leaves the program: after every kind of session (the operator's
+// connect, the tree, a manual transfer, the hourly cycle, a refused login, a full disk,
+// a server that is gone, saving the settings) it is in neither the event log nor on
+// standard error, nor in the process's arguments or environment. Nothing even tried to
+// write it: no line needed the scrubbing either.
+#include "formharness.h"
+
+#include "base/eventLog.h"
+#include "ftp/modWinInet.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+#include <QTest>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kPassword = QStringLiteral("Zq7!pw секрет");
+
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        std::fflush(stderr);
+        m_saved = dup(2);
+        dup2(m_file.handle(), 2);
+    }
+    ~StderrCapture() { text(); }
+    QByteArray text()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            dup2(m_saved, 2);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+        QFile f(m_file.fileName());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every form the password could take on its way out.
+QList<QByteArray> formsOf(const QString& password)
+{
+    return {password.toUtf8(), QUrl::toPercentEncoding(password), password.toUtf8().toBase64()};
+}
+
+} // namespace
+
+class TestSecrets : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { SetInternetBounds({3, 3, 3}); }
+    void cleanup()
+    {
+        SetInternetBounds(InternetBounds{});
+        EventLog::close();
+        EventLog::clearSecrets();
+    }
+    void everyKindOfSessionKeepsThePassword();
+};
+
+void TestSecrets::everyKindOfSessionKeepsThePassword()
+{
+    FtpTestServerOptions options;
+    options.password = kPassword;
+    const QByteArray settings = "\"ftp1\",\"user\",\"" + kPassword.toUtf8() + "\",\"ftp1/pub\",\"30\",\"20\"\r\n";
+    FormHarness h(options, settings);
+    h.server.makeDir("pub/cam");
+    for (const char* name : {"10.jpg", "11.jpg", "12.jpg", "13.jpg"})
+        h.folder.writeFile(name, QByteArray(20000, 'x'));
+    StderrCapture err;
+    QVERIFY(EventLog::open(h.folder.path()));
+    h.platform.setTime(10, 29, 0);
+    QVERIFY(h.start());
+    FTPformTestAccess& f = h.f();
+    f.text3->setText(kPassword);
+    const QString server = h.serverName();
+
+    // The operator's session: connect, open a folder in the tree, send now, disconnect.
+    f.cmdConnect->click();
+    QVERIFY(f.connected());
+    h.clickNode(server + "/pub");
+    f.Text5->setText(f.myPath() + "10.jpg");
+    f.Command5->click();
+    QVERIFY(h.platform.messages.contains(QStringLiteral("転送しました")));
+    f.cmdDisconnect->click();
+
+    // The hourly cycle.
+    emit f.Timer3->timeout();
+    f.Command4->click();
+    StepClockTo(h, 10, 30, 31);
+    QCOMPARE(h.server.commands().count("STOR 10.jpg"), 3);
+
+    // A refused login and a full disk, on servers of their own with the same password;
+    // then a server that is not there at all.
+    for (int variant = 0; variant < 3; ++variant) {
+        FtpTestServerOptions bad = options;
+        bad.refuseLogin = variant == 0;
+        bad.diskFull = variant == 1;
+        FtpTestServer other(bad);
+        other.makeDir("pub");
+        QVERIFY(other.start());
+        const QString name = QString::fromLatin1(other.address());
+        if (variant == 2)
+            other.stop();
+        f.text1->setText(name);
+        f.text4->setText(name + "/pub");
+        h.platform.setTime(11 + variant, 29, 0);
+        StepClockTo(h, 11 + variant, 30, 31);
+    }
+    QVERIFY(h.platform.messages.join('|').contains("530"));
+    QVERIFY(h.platform.messages.join('|').contains("552"));
+
+    // Saving the settings writes the password into ftp.txt, as it always did, and
+    // nowhere else.
+    f.Command1->click();
+    QVERIFY(readFile(h.folder.filePath("ftp.txt")).contains(kPassword.toUtf8()));
+    h.form->close();
+    EventLog::close();
+
+    const QByteArray log = readFile(h.folder.filePath("skylark.log"));
+    const QByteArray said = err.text();
+    // The log holds what happened, so its silence about the password means something.
+    // Each failure in its own words: libcurl's for a request that reached the server,
+    // none for one that failed before (no session), however soon after the other.
+    for (const char* kind : {"settings: loaded", "connect: ", "upload: ", "disconnect: ", "hourly: armed",
+                             "settings: saved", "ERROR_INTERNET_CANNOT_CONNECT libcurl=\"Failed to connect",
+                             "error: call=InternetConnect code=12003 ERROR_INTERNET_EXTENDED_ERROR libcurl=\"Access "
+                             "denied: 530\" reply=\"530 Login incorrect.\" shown=yes",
+                             "error: call=FtpPutFile code=12003 ERROR_INTERNET_EXTENDED_ERROR libcurl=\"Failed FTP "
+                             "upload: 552\" reply=\"552 Insufficient storage space.\" shown=yes",
+                             "error: call=FtpPutFile code=6 ERROR_INVALID_HANDLE libcurl=\"\""})
+        QVERIFY2(log.contains(kind), qPrintable(QString::fromUtf8(kind) + "\n" + QString::fromUtf8(log.right(3000))));
+    QCOMPARE(said, log);
+    const QByteArray cmdline = readFile(QStringLiteral("/proc/%1/cmdline").arg(getpid()));
+    const QByteArray environ = readFile(QStringLiteral("/proc/%1/environ").arg(getpid()));
+    QVERIFY(!cmdline.isEmpty() && !environ.isEmpty());
+    const std::pair<const char*, QByteArray> places[] = {
+        {"skylark.log", log}, {"standard error", said}, {"cmdline", cmdline}, {"environ", environ}};
+    for (const auto& [where, text] : places)
+        for (const QByteArray& form : formsOf(kPassword))
+            QVERIFY2(!text.contains(form), where);
+    QVERIFY2(!log.contains("***"), "something tried to log the password");
+}
+
+QTEST_MAIN(TestSecrets)
+#include "test_secrets.moc"
