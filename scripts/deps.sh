@@ -12,6 +12,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
+  vsftpd openssl python3-asyncssh
   fonts-ipafont-gothic
   xvfb xauth imagemagick
   desktop-file-utils
