@@ -387,3 +387,29 @@ FtpResult FtpConnection::command(const std::string& line)
         result.status = FtpStatus::Refused;
     return result;
 }
+
+FtpResult FtpConnection::rename(std::string_view from, std::string_view to)
+{
+    if (hasLineBreak(from) || hasLineBreak(to))
+        return notSent(FtpStatus::InvalidPath);
+    const std::string source = resolveRemotePath(m_currentFolder, from);
+    const std::string target = resolveRemotePath(m_currentFolder, to);
+    if (source == "/" || target == "/")
+        return notSent(FtpStatus::InvalidPath);
+    // Two requests, each of one command: RNTO must come straight after RNFR, with not
+    // even a CWD between them.
+    FtpResult result = command("RNFR " + source);
+    if (!result.ok())
+        return result;
+    return command("RNTO " + target);
+}
+
+FtpResult FtpConnection::remove(std::string_view path)
+{
+    if (hasLineBreak(path))
+        return notSent(FtpStatus::InvalidPath);
+    const std::string target = resolveRemotePath(m_currentFolder, path);
+    if (target == "/")
+        return notSent(FtpStatus::InvalidPath);
+    return command("DELE " + target);
+}

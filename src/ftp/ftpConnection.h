@@ -85,6 +85,9 @@ public:
     // Uploads a local file; the local file is checked before anything is sent.
     FtpResult put(const std::string& localFile, std::string_view remotePath, bool ascii);
 
+    FtpResult rename(std::string_view from, std::string_view to);
+    FtpResult remove(std::string_view path);
+
 private:
     struct CurlDeleter {
         void operator()(CURL* curl) const { curl_easy_cleanup(curl); }

@@ -278,6 +278,28 @@ bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpsz
     return finish(s->connection->put(lpszLocalFile, lpszNewRemoteFile, ascii));
 }
 
+bool FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew)
+{
+    const auto s = lookup<SessionObject>(hConnect);
+    if (!s)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!lpszExisting || !lpszNew || hasLineBreak(lpszExisting) || hasLineBreak(lpszNew))
+        return fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(s->mutex);
+    return finish(s->connection->rename(lpszExisting, lpszNew));
+}
+
+bool FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName)
+{
+    const auto s = lookup<SessionObject>(hConnect);
+    if (!s)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!lpszFileName || hasLineBreak(lpszFileName))
+        return fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(s->mutex);
+    return finish(s->connection->remove(lpszFileName));
+}
+
 bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std::int32_t* lpdwBufferLength)
 {
     if (!lpdwBufferLength) {
