@@ -12,6 +12,7 @@ if [ "${1:-}" = "--quick" ]; then
     idle=10 runs=5 rounds=3 cycles=12 ftprounds=10
 fi
 
+bash "$here/scripts/deps.sh" --bench
 launcher=
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 export CCACHE_BASEDIR="$here"
@@ -50,32 +51,9 @@ for mode in hourly end bare; do
 done
 
 echo "== start-up to window shown, $runs runs each"
-if ! command -v hyperfine >/dev/null 2>&1; then
-    if [ "$(id -u)" = 0 ]; then
-        apt-get install -y -qq hyperfine >/dev/null 2>&1 || true
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo -n apt-get install -y -qq hyperfine >/dev/null 2>&1 || true
-    fi
-fi
-if command -v hyperfine >/dev/null 2>&1; then
-    (cd "$run" && hyperfine -N --style basic --warmup 3 --runs "$runs" --export-json "$work/startup.json" \
-        ./bench_startup ./bare_window)
-    medians=$(/usr/bin/python3 -c 'import json,sys; print(*[r["median"] for r in json.load(open(sys.argv[1]))["results"]])' "$work/startup.json")
-else
-    # Without hyperfine: the same whole-process runs, alternated, timed here.
-    medians=$(cd "$run" && /usr/bin/python3 - "$runs" <<'PY'
-import statistics, subprocess, sys, time
-runs = int(sys.argv[1])
-times = {"./bench_startup": [], "./bare_window": []}
-for _ in range(runs):
-    for cmd in times:
-        a = time.perf_counter()
-        subprocess.run([cmd], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        times[cmd].append(time.perf_counter() - a)
-print(*[statistics.median(v) for v in times.values()])
-PY
-)
-fi
+(cd "$run" && hyperfine -N --style basic --warmup 3 --runs "$runs" --export-json "$work/startup.json" \
+    ./bench_startup ./bare_window)
+medians=$(/usr/bin/python3 -c 'import json,sys; print(*[r["median"] for r in json.load(open(sys.argv[1]))["results"]])' "$work/startup.json")
 set -- $medians
 echo "  median: skylark $(awk "BEGIN{printf \"%.1f\", $1*1000}") ms, bare window $(awk "BEGIN{printf \"%.1f\", $2*1000}") ms"
 record "start-up (median of $runs)" "$1" "$2" s 1.5

@@ -4,6 +4,7 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build-bench"
+bash "$here/scripts/deps.sh" --bench
 cmake -S "$here" -B "$build" -DSKYLARK_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target bench_ftpcycle >/dev/null
 

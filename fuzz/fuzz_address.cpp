@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -83,6 +84,10 @@ void checkUrl(const ServerAddress& server, const std::string& folder, std::strin
         if (hostPct != std::string::npos)
             host = host.substr(0, hostPct);
     }
+    // An SFTP URL names its host in lower case, as known_hosts does.
+    if (server.scheme == Scheme::Sftp)
+        for (char& c : expectedHost)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     // libcurl writes numeric IPv4 names the canonical way ("127.1" is 127.0.0.1), as
     // the resolver would read them; that is the same host.
     in_addr numeric{};
@@ -95,13 +100,23 @@ void checkUrl(const ServerAddress& server, const std::string& folder, std::strin
         host = expectedHost;
     require(host == expectedHost);
     require(part(u.get(), CURLUPART_PORT) == std::to_string(server.port));
+    // The scheme decides the protocol and whether TLS or SSH is spoken; a URL that
+    // named another would send the password another way than the box said.
+    const char* expectedScheme = server.scheme == Scheme::Sftp ? "sftp" : server.scheme == Scheme::Ftps ? "ftps" : "ftp";
+    require(part(u.get(), CURLUPART_SCHEME) == expectedScheme);
     require(part(u.get(), CURLUPART_USER).empty());
     require(part(u.get(), CURLUPART_QUERY).empty());
     require(part(u.get(), CURLUPART_FRAGMENT).empty());
-    // The path, decoded, is the folder's segments and the file name, nothing more.
-    std::string expectedPath = "//";
-    expectedPath += folder == "/" ? std::string() : folder.substr(1);
-    expectedPath += '/';
+    // The path, decoded, is the folder's segments and the file name, nothing more: for
+    // FTP behind an encoded slash (an absolute CWD), for SFTP as it stands.
+    std::string expectedPath;
+    if (server.scheme == Scheme::Sftp) {
+        expectedPath = folder == "/" ? std::string("/") : folder + "/";
+    } else {
+        expectedPath = "//";
+        expectedPath += folder == "/" ? std::string() : folder.substr(1);
+        expectedPath += '/';
+    }
     expectedPath += file;
     require(percentDecode(part(u.get(), CURLUPART_PATH)) == expectedPath);
 }
@@ -133,8 +148,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%") == std::string::npos);
 
     const auto server = parseServerAddress(name, explicitPort);
+    // "ftp://" changes nothing: a name reads the same with it as without it.
+    if (name.find("://") == std::string_view::npos) {
+        const auto prefixed = parseServerAddress("ftp://" + std::string(name), explicitPort);
+        require(prefixed.has_value() == server.has_value());
+        if (server) {
+            require(server->scheme == Scheme::Ftp);
+            require(prefixed->host == server->host && prefixed->port == server->port &&
+                    prefixed->ipv6 == server->ipv6 && prefixed->scheme == Scheme::Ftp);
+        }
+    }
     if (!server)
         return 0;
+    // The scheme is the name's prefix, whatever its case; no scheme is plain FTP.
+    const auto sep = name.find("://");
+    if (sep != std::string_view::npos) {
+        std::string prefix(name.substr(0, sep));
+        for (char& c : prefix)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        require((prefix == "ftp" && server->scheme == Scheme::Ftp) ||
+                (prefix == "ftpes" && server->scheme == Scheme::Ftpes) ||
+                (prefix == "ftps" && server->scheme == Scheme::Ftps) ||
+                (prefix == "sftp" && server->scheme == Scheme::Sftp));
+    }
+    // Without a port in the name or from the caller, each scheme has its own.
+    const auto authority = name.substr(sep == std::string_view::npos ? 0 : sep + 3);
+    const bool namedPort = authority.starts_with('[') ? authority.find("]:") != std::string_view::npos
+                                                      : std::count(authority.begin(), authority.end(), ':') == 1;
+    if (explicitPort == 0 && !namedPort)
+        require(server->port == defaultPortOf(server->scheme));
     require(!server->host.empty());
     require(server->port >= 1 && server->port <= 65535);
     if (explicitPort != 0)

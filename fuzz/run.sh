@@ -3,11 +3,11 @@
 #
 #   fuzz/run.sh [seconds-per-target] [target...]     default: 60 s, every target
 #
-# Installs clang and its runtime with apt-get when they are missing. The build goes to
-# build-fuzz/ beside the sources; each target starts from its hand-written seeds in
-# fuzz/corpus/<target>/ and keeps what it learns in build-fuzz/corpus/<target>/, so a
-# later run starts where the previous one stopped. A crashing input is left in
-# build-fuzz/crashes/ and the script exits non-zero.
+# Installs what is missing first (scripts/deps.sh --fuzz: clang and libFuzzer on top of
+# what every build needs). The build goes to build-fuzz/ beside the sources; each target
+# starts from its hand-written seeds in fuzz/corpus/<target>/ and keeps what it learns
+# in build-fuzz/corpus/<target>/, so a later run starts where the previous one stopped.
+# A crashing input is left in build-fuzz/crashes/ and the script exits non-zero.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -16,24 +16,9 @@ build="${SKYLARK_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(settings listing address)
+[ ${#targets[@]} -gt 0 ] || targets=(settings listing reply address)
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-missing=()
-command -v clang++ >/dev/null || missing+=(clang)
-ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
-    missing+=(libclang-rt-14-dev)
-for pkg in cmake qt6-base-dev libcurl4-openssl-dev; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing ${missing[*]}"
-    as_root apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$root/scripts/deps.sh" --fuzz
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

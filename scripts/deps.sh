@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Skylark needs on Debian 12.
-# Does nothing when everything is already there, so it is cheap to call every time.
+# Installs the Debian 12 packages that building, running and testing Skylark need. This
+# is the one list of packages: every script that builds something calls it first, adding
+# a group for what only that script uses. Only missing packages are installed, and when
+# nothing is missing it costs one dpkg-query, so it is cheap to call every time.
+#
+#   scripts/deps.sh [--fuzz] [--screenshot] [--bench]
 set -euo pipefail
 
 pkgs=(
@@ -8,22 +12,71 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
+  vsftpd openssl python3-asyncssh
   fonts-ipafont-gothic
   xvfb xauth imagemagick
   desktop-file-utils
-  faketime
+  vsftpd openssl python3-asyncssh faketime
+  clang-format clang-tidy
 )
-
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for group in "$@"; do
+  case $group in
+    --fuzz) pkgs+=(clang libclang-rt-14-dev) ;; # libFuzzer lives in the runtime package
+    --screenshot) pkgs+=(xdotool) ;;
+    --bench) pkgs+=(hyperfine) ;;
+    *)
+      echo "deps.sh: unknown group $group (known: --fuzz --screenshot --bench)" >&2
+      exit 2
+      ;;
+  esac
 done
 
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# dpkg-query fails when it has never heard of a package; that package is simply missing.
+declare -A installed=()
+while read -r state name; do
+  [ "$state" = ii ] && installed[$name]=1
+done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${pkgs[@]}" 2>/dev/null || true)
+missing=()
+for p in "${pkgs[@]}"; do
+  [ -n "${installed[$p]:-}" ] || missing+=("$p")
+done
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+tell_root() {
+  {
+    echo "deps.sh: Skylark needs Debian packages that are not installed:"
+    echo "  ${missing[*]}"
+    echo "$1. As root, run:"
+    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+    echo "and then your command again."
+  } >&2
+  exit 1
+}
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  tell_root "Installing them needs root, and sudo is not available here"
+fi
+
+echo "Installing: ${missing[*]}"
+{
+  "${as_root[@]}" apt-get update -q &&
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -q --no-install-recommends "${missing[@]}"
+} || tell_root "Installing them failed (see above)"
+
+# The tests start their own vsftpd on loopback. Debian starts the system service on
+# install, which would offer an FTP login for every local account on port 21 to the
+# whole network; a service this script brought in is stopped and left disabled.
+if [[ " ${missing[*]} " == *" vsftpd "* ]]; then
+  if [ -d /run/systemd/system ]; then
+    "${as_root[@]}" systemctl disable --now vsftpd.service >/dev/null 2>&1 || true
+  else
+    "${as_root[@]}" service vsftpd stop >/dev/null 2>&1 || true
+    "${as_root[@]}" update-rc.d vsftpd disable >/dev/null 2>&1 || true
+  fi
+  echo "The vsftpd system service is stopped and disabled (the tests run their own)."
 fi

@@ -9,6 +9,22 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh"
+
+# Without a display Qt stops with advice to reinstall the program, which sends the user
+# the wrong way; say what is missing before spending a build on it. This comes after
+# the install so that the xvfb-run it suggests is there.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  me=$0
+  [[ $me == */* ]] || me=./$me
+  {
+    echo "Skylark is a desktop program and needs a desktop session: no DISPLAY or"
+    echo "WAYLAND_DISPLAY is set here. Start it from a terminal in your desktop, or run it"
+    echo "on a virtual screen with:"
+    echo "  xvfb-run -a $me"
+  } >&2
+  exit 1
+fi
+
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j"$(nproc)"
 

@@ -5,8 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$top/docs/screenshot.png}")
-bash "$top/scripts/deps.sh"
-command -v xdotool >/dev/null || { apt-get install -y -q xdotool >/dev/null || sudo apt-get install -y -q xdotool >/dev/null; }
+bash "$top/scripts/deps.sh" --screenshot
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j"$(nproc)" >/dev/null
 
@@ -21,9 +20,21 @@ mkdir -p "$work/app" "$work/ftp/pub/camera" "$work/ftp/upload"
 echo hello >"$work/ftp/readme.txt"
 cp "$top"/build/Skylark/* "$work/app/"
 rm -f "$work/app/ftp.txt"
-printf '"127.0.0.1:2122","demo","demo","127.0.0.1:2122/upload","00","30"\r\n' >"$work/app/ftp.txt"
-/usr/bin/python3 "$top/scripts/demo_ftp_server.py" --home "$work/ftp" --port 2122 >/dev/null 2>&1 &
+# The hour's images, as a first run.sh draws them, so the file list shows what it shows
+# a new user even when run.sh has never run here.
+for h in $(seq -w 0 23); do
+  [ -e "$work/app/$h.jpg" ] || convert -size 320x240 xc:'#3080E0' "$work/app/$h.jpg"
+done
+# The same server address as the demo run.sh sets up, so the picture matches the README;
+# that also means a demo server left running elsewhere has to be stopped first.
+printf '"127.0.0.1:2121","demo","demo","127.0.0.1:2121/upload","00","30"\r\n' >"$work/app/ftp.txt"
+/usr/bin/python3 "$top/scripts/demo_ftp_server.py" --home "$work/ftp" --port 2121 >"$work/server.log" 2>&1 &
 server_pid=$!
+for _ in $(seq 50); do
+  grep -q '^demo FTP server on' "$work/server.log" && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.log" >&2; server_pid=; exit 1; }
+  sleep 0.1
+done
 
 cat >"$work/shoot.sh" <<SHOOT
 #!/usr/bin/env bash

@@ -124,6 +124,55 @@ private slots:
         QTEST(a->ipv6, "ipv6");
     }
 
+    // A scheme in front of the host picks the protocol and its default port; the rest
+    // reads exactly as a bare name does.
+    void serverAddressSchemes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("explicitPort");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("scheme");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("ipv6");
+        const int ftp = int(Scheme::Ftp), ftpes = int(Scheme::Ftpes), ftps = int(Scheme::Ftps),
+                  sftp = int(Scheme::Sftp);
+        QTest::newRow("bare is ftp") << "cam.example.jp" << 0 << true << ftp << "cam.example.jp" << 21 << false;
+        QTest::newRow("ftp") << "ftp://cam.example.jp" << 0 << true << ftp << "cam.example.jp" << 21 << false;
+        QTest::newRow("ftpes") << "ftpes://cam.example.jp" << 0 << true << ftpes << "cam.example.jp" << 21 << false;
+        QTest::newRow("ftps") << "ftps://cam.example.jp" << 0 << true << ftps << "cam.example.jp" << 990 << false;
+        QTest::newRow("sftp") << "sftp://cam.example.jp" << 0 << true << sftp << "cam.example.jp" << 22 << false;
+        QTest::newRow("upper case") << "SFTP://Cam.example.jp" << 0 << true << sftp << "Cam.example.jp" << 22 << false;
+        QTest::newRow("sftp port") << "sftp://127.0.0.1:2222" << 0 << true << sftp << "127.0.0.1" << 2222 << false;
+        QTest::newRow("ftps port") << "ftps://127.0.0.1:2990" << 0 << true << ftps << "127.0.0.1" << 2990 << false;
+        QTest::newRow("ftpes v6 port") << "ftpes://[::1]:2121" << 0 << true << ftpes << "::1" << 2121 << true;
+        QTest::newRow("sftp v6") << "sftp://[::1]" << 0 << true << sftp << "::1" << 22 << true;
+        QTest::newRow("sftp bare v6") << "sftp://fe80::1" << 0 << true << sftp << "fe80::1" << 22 << true;
+        QTest::newRow("explicit wins") << "sftp://h:2222" << 8022 << true << sftp << "h" << 8022 << false;
+        QTest::newRow("explicit over default") << "ftps://h" << 2990 << true << ftps << "h" << 2990 << false;
+        QTest::newRow("unknown scheme") << "http://h" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("scheme only") << "sftp://" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("empty scheme") << "://h" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("two schemes") << "ftp://sftp://h" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("path after host") << "sftp://h/pub" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("user in name") << "sftp://user@h" << 0 << false << 0 << "" << 0 << false;
+        QTest::newRow("bad port") << "ftpes://h:0" << 0 << false << 0 << "" << 0 << false;
+    }
+    void serverAddressSchemes()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, explicitPort);
+        QFETCH(bool, valid);
+        const auto a = parseServerAddress(name.toStdString(), explicitPort);
+        QCOMPARE(a.has_value(), valid);
+        if (!valid)
+            return;
+        QTEST(int(a->scheme), "scheme");
+        QTEST(QString::fromStdString(a->host), "host");
+        QTEST(a->port, "port");
+        QTEST(a->ipv6, "ipv6");
+    }
+
     void remotePath_data()
     {
         QTest::addColumn<QString>("cwd");
@@ -154,6 +203,26 @@ private slots:
         QCOMPARE(QString::fromStdString(ftpUrl(v4, "/日")), QString("ftp://127.0.0.1:2121/%2F%E6%97%A5/"));
         ServerAddress v6{"fe80::1%lo", 21, true};
         QCOMPARE(QString::fromStdString(ftpServerUrl(v6)), QString("ftp://[fe80::1%25lo]:21/"));
+    }
+
+    void schemeUrls()
+    {
+        // ftpes is ftp:// with TLS asked for by option; implicit TLS has its own scheme.
+        const ServerAddress ftpes{"h", 21, false, Scheme::Ftpes};
+        QCOMPARE(QString::fromStdString(ftpUrl(ftpes, "/pub", "a.jpg")), QString("ftp://h:21/%2Fpub/a.jpg"));
+        const ServerAddress ftps{"h", 990, false, Scheme::Ftps};
+        QCOMPARE(QString::fromStdString(ftpUrl(ftps, "/pub")), QString("ftps://h:990/%2Fpub/"));
+        // SFTP paths are absolute without the encoded slash; the root is one slash.
+        const ServerAddress sftp{"Cam.Example.JP", 22, false, Scheme::Sftp};
+        QCOMPARE(QString::fromStdString(ftpServerUrl(sftp)), QString("sftp://cam.example.jp:22/"));
+        QCOMPARE(QString::fromStdString(ftpUrl(sftp, "/")), QString("sftp://cam.example.jp:22/"));
+        QCOMPARE(QString::fromStdString(ftpUrl(sftp, "/", "10.jpg")), QString("sftp://cam.example.jp:22/10.jpg"));
+        QCOMPARE(QString::fromStdString(ftpUrl(sftp, "/pub/a b")), QString("sftp://cam.example.jp:22/pub/a%20b/"));
+        QCOMPARE(QString::fromStdString(ftpUrl(sftp, "/pub", "10.jpg")),
+                 QString("sftp://cam.example.jp:22/pub/10.jpg"));
+        // An interface name keeps its case.
+        const ServerAddress zoned{"FE80::1%Eth0", 2222, true, Scheme::Sftp};
+        QCOMPARE(QString::fromStdString(ftpServerUrl(zoned)), QString("sftp://[fe80::1%25Eth0]:2222/"));
     }
 };
 

@@ -298,11 +298,109 @@ private slots:
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "\\pub\\cam"));
 
         // The same folder asked again after it vanished must fail: the check is real.
+        // (The listing lets the test server finish with the CWD: it replies before it
+        // puts its own process folder back, and a folder removed in between breaks it.)
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub/cam"));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"c.txt"}));
         QVERIFY(QDir(server.path("pub/cam")).removeRecursively());
         QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/pub/cam"));
         QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
         QVERIFY(server.commands().count("CWD /pub/cam") >= 3);
+        InternetCloseHandle(hi);
+    }
+
+    // The server sees one CWD for each change of folder, also back to the folder it is
+    // in, and none for the login or for a listing or upload in the folder changed to.
+    void oneCwdPerFolderChange()
+    {
+        FtpTestServer server;
+        QVERIFY(server.writeFile("pub/a.txt", "x"));
+        QVERIFY(server.writeFile("pub/cam/c.txt", "x"));
+        QVERIFY(server.start());
+        QTemporaryDir local;
+        const QString file = writeLocal(local, "13.jpg", "image");
+        const HINTERNET hi = openInternet();
+        const CloseOnFailure guard{hi};
+        const HINTERNET hFtp = connectTo(hi, server);
+        QVERIFY(hFtp);
+        const auto cwds = [&] {
+            const QStringList sent = server.commands().filter(QRegularExpression("^CWD "));
+            server.clearCommands();
+            return sent;
+        };
+        QCOMPARE(cwds(), QStringList());
+
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"a.txt", "cam/"}));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+        QCOMPARE(cwds(), QStringList({"CWD /pub"}));
+        QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(cwds(), QStringList());
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "cam"));
+        QCOMPARE(listFolder(hFtp).names, QStringList({"c.txt"}));
+        QCOMPARE(cwds(), QStringList({"CWD /pub/cam"}));
+        QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/nothere"));
+        QCOMPARE(cwds(), QStringList({"CWD /nothere"}));
+        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
+        InternetCloseHandle(hi);
+    }
+
+    void renameAndDelete()
+    {
+        FtpTestServer server;
+        QVERIFY(server.writeFile("pub/a.txt", "a"));
+        QVERIFY(server.writeFile("pub/b.txt", "b"));
+        QVERIFY(server.start());
+        QTemporaryDir local;
+        const QString file = writeLocal(local, "13.jpg", "image");
+        const HINTERNET hi = openInternet();
+        const CloseOnFailure guard{hi};
+        const HINTERNET hFtp = connectTo(hi, server);
+        QVERIFY(hFtp);
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
+
+        QVERIFY(FtpRenameFileA(hFtp, "a.txt", "写真 1.txt"));
+        QCOMPARE(GetLastError(), ERROR_SUCCESS);
+        QCOMPARE(readAll(server.path("pub/写真 1.txt")), QByteArray("a"));
+        QVERIFY(!QFile::exists(server.path("pub/a.txt")));
+        // Out of the current folder and back, by relative and absolute paths.
+        QVERIFY(FtpRenameFileA(hFtp, "写真 1.txt", "../top.txt"));
+        QCOMPARE(readAll(server.path("top.txt")), QByteArray("a"));
+        QVERIFY(FtpRenameFileA(hFtp, "/top.txt", "\\pub\\back.txt"));
+        QCOMPARE(readAll(server.path("pub/back.txt")), QByteArray("a"));
+        QVERIFY(FtpDeleteFileA(hFtp, "b.txt"));
+        QVERIFY(!QFile::exists(server.path("pub/b.txt")));
+
+        // Refusals carry the server's own reply: for a rename, the one to RNFR.
+        std::int32_t code = 0;
+        QVERIFY(!FtpRenameFileA(hFtp, "gone.txt", "x.txt"));
+        QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+        QVERIFY(lastResponse(&code).startsWith("550 "));
+        QCOMPARE(code, 550);
+        QVERIFY(!server.commands().contains("RNTO /pub/x.txt"));
+        QVERIFY(!FtpDeleteFileA(hFtp, "b.txt"));
+        QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+        QVERIFY(lastResponse(&code).startsWith("550 "));
+
+        // Nothing is sent for a line break or for the root itself.
+        server.clearCommands();
+        QVERIFY(!FtpRenameFileA(hFtp, "back.txt", "x\r\nDELE back.txt"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpDeleteFileA(hFtp, "back.txt\n"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpDeleteFileA(hFtp, "/"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpRenameFileA(hFtp, nullptr, "x"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(server.commands().isEmpty());
+
+        // None of it moved the session's folder or cost the connection.
+        QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
+        QVERIFY(server.commands().filter(QRegularExpression("^CWD ")).isEmpty());
+        QCOMPARE(server.commands().count("USER user"), 0);
         InternetCloseHandle(hi);
     }
 

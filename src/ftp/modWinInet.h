@@ -80,6 +80,10 @@ bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory);
 bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
                  std::int32_t dwFlags, std::int32_t dwContext);
 
+// Paths are relative to the current folder or absolute; the folder stays as it was.
+bool FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew);
+bool FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName);
+
 // First call with lpszBuffer null: *lpdwBufferLength receives the length of the text
 // (without its terminating zero). Second call with a buffer of that length + 1: the
 // text, zero-terminated. *lpdwError receives the reply code of the server's last reply.

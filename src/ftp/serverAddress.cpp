@@ -1,5 +1,6 @@
 #include "serverAddress.h"
 
+#include <cctype>
 #include <charconv>
 #include <vector>
 
@@ -34,11 +35,76 @@ bool hostCharsAcceptable(std::string_view host, bool ipv6)
     return true;
 }
 
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+struct SchemeName {
+    std::string_view prefix;
+    Scheme scheme;
+};
+constexpr SchemeName kSchemes[] = {
+    {"ftp", Scheme::Ftp}, {"ftpes", Scheme::Ftpes}, {"ftps", Scheme::Ftps}, {"sftp", Scheme::Sftp}};
+
+// Takes a leading "scheme://" off name. A name without "://" is a bare host name, as
+// it always was; "://" after anything else than a known scheme is refused.
+std::optional<Scheme> takeScheme(std::string_view& name)
+{
+    const auto sep = name.find("://");
+    if (sep == std::string_view::npos)
+        return Scheme::Ftp;
+    for (const auto& s : kSchemes) {
+        if (equalsIgnoringCase(name.substr(0, sep), s.prefix)) {
+            name.remove_prefix(sep + 3);
+            return s.scheme;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string_view urlSchemeOf(Scheme scheme)
+{
+    switch (scheme) {
+    case Scheme::Ftps:
+        return "ftps://";
+    case Scheme::Sftp:
+        return "sftp://";
+    case Scheme::Ftp:
+    case Scheme::Ftpes:
+        break;
+    }
+    return "ftp://";
+}
+
 } // namespace
+
+int defaultPortOf(Scheme scheme, int ftpDefaultPort)
+{
+    switch (scheme) {
+    case Scheme::Ftps:
+        return 990;
+    case Scheme::Sftp:
+        return 22;
+    case Scheme::Ftp:
+    case Scheme::Ftpes:
+        break;
+    }
+    return ftpDefaultPort;
+}
 
 std::optional<ServerAddress> parseServerAddress(std::string_view name, int explicitPort, int defaultPort)
 {
     ServerAddress out;
+    const auto scheme = takeScheme(name);
+    if (!scheme)
+        return std::nullopt;
+    out.scheme = *scheme;
     std::optional<int> namedPort;
     if (!name.empty() && name.front() == '[') {
         const auto close = name.find(']');
@@ -68,7 +134,7 @@ std::optional<ServerAddress> parseServerAddress(std::string_view name, int expli
     if (explicitPort != 0)
         out.port = explicitPort;
     else
-        out.port = namedPort.value_or(defaultPort);
+        out.port = namedPort.value_or(defaultPortOf(out.scheme, defaultPort));
     return out;
 }
 
@@ -129,23 +195,36 @@ std::string percentEncode(std::string_view segment)
 
 std::string ftpServerUrl(const ServerAddress& server)
 {
-    std::string url = "ftp://";
-    if (server.ipv6) {
-        // A zone id ("fe80::1%eth0") needs its percent sign escaped inside the URL.
+    std::string url(urlSchemeOf(server.scheme));
+    // libssh2 compares host names in known_hosts exactly, and OpenSSH writes them in
+    // lower case; names and addresses mean the same in either case. A zone id is an
+    // interface's name and stays as it is.
+    const bool lower = server.scheme == Scheme::Sftp;
+    bool inZone = false;
+    if (server.ipv6)
         url += '[';
-        for (char c : server.host)
-            url += c == '%' ? std::string("%25") : std::string(1, c);
-        url += ']';
-    } else {
-        url += server.host;
+    for (char c : server.host) {
+        inZone = inZone || c == '%';
+        if (c == '%')
+            url += "%25";  // a zone id's percent sign is escaped inside a URL
+        else if (lower && !inZone)
+            url += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        else
+            url += c;
     }
+    if (server.ipv6)
+        url += ']';
     url += ':' + std::to_string(server.port) + "/";
     return url;
 }
 
 std::string ftpUrl(const ServerAddress& server, std::string_view absoluteFolder, std::string_view fileName)
 {
-    std::string url = ftpServerUrl(server) + "%2F";
+    // An SFTP path is absolute as it stands; an FTP path in a URL is relative to the
+    // login folder unless its first segment is an encoded slash.
+    std::string url = ftpServerUrl(server);
+    if (server.scheme != Scheme::Sftp)
+        url += "%2F";
     std::string_view rest(absoluteFolder);
     bool first = true;
     while (!rest.empty()) {
@@ -159,7 +238,8 @@ std::string ftpUrl(const ServerAddress& server, std::string_view absoluteFolder,
         url += percentEncode(part);
         first = false;
     }
-    url += '/';
+    if (!first || server.scheme != Scheme::Sftp)
+        url += '/';
     url += percentEncode(fileName);
     return url;
 }

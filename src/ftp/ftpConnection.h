@@ -1,0 +1,129 @@
+#pragma once
+// One logged-in connection to an FTP server, on libcurl: the requests the program
+// makes, each answered with how it went and the server's last reply to it.
+//
+// Remote paths are resolved against the connection's current folder ("\" counts as
+// "/"). Not safe for use from two threads at once; one request at a time.
+//
+// Where later work plugs in: the URL of every request is made in url(), and the
+// options every request shares are set in prepare(); another scheme changes those two.
+// The folder is followed by this object, so a protocol without a current folder on the
+// server only needs its own changeFolder() check.
+
+#include "ftpListing.h"
+#include "ftpReply.h"
+#include "serverAddress.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How long a request may wait on a server that has gone silent. Process-wide; a change
+// applies from the next request on.
+struct FtpBounds {
+    long connectSeconds = 15;
+    long responseSeconds = 30;
+    long stallSeconds = 30; // a transfer moving less than 1 byte/s this long is abandoned
+};
+void setFtpBounds(const FtpBounds& bounds);
+FtpBounds ftpBounds();
+
+enum class FtpStatus {
+    Ok,
+    Refused, // the server answered 4xx or 5xx
+    NameNotResolved,
+    CannotConnect,
+    TimedOut,
+    ConnectionLost,   // the server closed or broke the connection, or said it would (421)
+    LocalFileMissing, // nothing was sent
+    InvalidPath,      // a path that names no file ("/"); nothing was sent
+    Failed,           // anything else, a listing too large to hold included
+};
+
+struct FtpResult {
+    FtpStatus status = FtpStatus::Ok;
+    FtpReply reply;    // the server's last reply; empty when none came
+    bool sent = false; // false: refused before anything went to the server
+    std::string libraryError; // libcurl's own words for a failed request; empty otherwise
+
+    bool ok() const { return status == FtpStatus::Ok; }
+};
+
+struct FtpConnectionSettings {
+    ServerAddress server;
+    std::string user;
+    std::string password;
+    std::string proxy; // empty: direct, whatever the environment says
+    std::string agent;
+    bool passive = true;
+};
+
+class FtpConnection {
+public:
+    // Nothing is sent yet; null when libcurl cannot make a handle.
+    static std::unique_ptr<FtpConnection> create(FtpConnectionSettings settings);
+    ~FtpConnection();
+    FtpConnection(const FtpConnection&) = delete;
+    FtpConnection& operator=(const FtpConnection&) = delete;
+
+    // Logs in and stays connected; the current folder becomes the login folder.
+    FtpResult login();
+
+    const std::string& currentFolder() const { return m_currentFolder; }
+
+    // The server is asked every time, so a folder removed meanwhile is refused even
+    // when it is the current one. On a refusal the current folder stays as it was.
+    FtpResult changeFolder(std::string_view path);
+
+    // The current folder's entries ("." and ".." left out), with MLSD when the server
+    // has it, LIST otherwise.
+    FtpResult list(std::vector<FtpListEntry>& entries);
+
+    // Uploads a local file; the local file is checked before anything is sent.
+    FtpResult put(const std::string& localFile, std::string_view remotePath, bool ascii);
+
+    FtpResult rename(std::string_view from, std::string_view to);
+    FtpResult remove(std::string_view path);
+
+private:
+    struct CurlDeleter {
+        void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+    };
+    struct SlistDeleter {
+        void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    };
+    using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+    // Whether libcurl is to bring the server to the URL's folder with a CWD of its own.
+    enum class Cwd { ByUrl, None };
+
+    explicit FtpConnection(FtpConnectionSettings settings);
+
+    static SlistPtr makeList(const std::string& line);
+    std::string url(std::string_view folder, std::string_view fileName = {}) const;
+    void prepare(const std::string& url, const SlistPtr& quote, Cwd cwd);
+    template <typename Setup>
+    FtpResult perform(Cwd cwd, const std::string& folder, Setup&& setup);
+    FtpResult command(const std::string& line);
+    SlistPtr leadingCommand(const std::string& folder) const;
+    bool serverHasMlst();
+    FtpResult resultOf(CURLcode rc);
+    static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self);
+
+    FtpConnectionSettings m_settings;
+    std::string m_currentFolder = "/";
+    int m_mlst = -1; // -1 not yet asked, 0 no, 1 yes
+    // The folder libcurl takes the connection to be in (it sends no CWD for a request
+    // in it); empty when unknown.
+    std::string m_curlFolder;
+    // What went out during the request under way.
+    bool m_sentCwd = false;
+    bool m_sentLogin = false;
+    FtpReplyReader m_replies;
+    char m_errorText[CURL_ERROR_SIZE] = {}; // libcurl's words for the request under way
+    // Last, so it is cleaned up first: the QUIT sent then still reaches the members above.
+    std::unique_ptr<CURL, CurlDeleter> m_curl;
+};

@@ -1,0 +1,112 @@
+#pragma once
+// TLS and SSH for the FTP layer: the libcurl options each scheme needs, the files that
+// say which servers are trusted, and what a failed secure connect means in the
+// WinInet-style error codes the window knows.
+//
+// Trust lives in the trust folder, the folder of ftp.txt (SetTrustFolder):
+//   ftp-ca.pem   certificates (PEM) trusted in addition to the system's CA store, so a
+//                server with a self-signed certificate or a private CA can be trusted;
+//   known_hosts  SSH host keys in OpenSSH's format. The key of a server not in the file
+//                is recorded at the first connect; a key that differs from the recorded
+//                one is refused (OpenSSH's StrictHostKeyChecking=accept-new). Entries
+//                read "host key" for port 22 and "[host]:port key" otherwise.
+// Without a trust folder no extra certificate is trusted and no SFTP server either.
+//
+// Failures (SecureChannel::failure). WinInet code, the reply code InternetGetLastResponseInfo
+// should report, and the response text:
+//   ftpes, ftps
+//     certificate expired or not yet valid               12037 SEC_CERT_DATE_INVALID     0  libcurl's reason
+//     certificate not for this host name                 12038 SEC_CERT_CN_INVALID       0  libcurl's reason
+//     unknown or untrusted CA, self-signed certificate   12045 INVALID_CA                0  libcurl's reason
+//     ftp-ca.pem unreadable                              12045 INVALID_CA                0  libcurl's reason
+//     server refused AUTH TLS, handshake failed,         12157 SECURITY_CHANNEL_ERROR    0  libcurl's reason
+//       no common protocol or cipher
+//   sftp
+//     host key differs from known_hosts                  12169 SEC_INVALID_CERT          0  the host and the key's fingerprint
+//     key cannot be recorded in known_hosts              12157 SECURITY_CHANNEL_ERROR    0  why
+//     SSH session not set up (key exchange, host key     12157 SECURITY_CHANNEL_ERROR    0  libssh2's reason
+//       type)
+//     login refused                                      12003 EXTENDED_ERROR          530  the server's or libssh2's reason
+//     folder or file missing or refused, rename refused  12003 EXTENDED_ERROR          550  the server's or libssh2's reason
+//     no byte moved for stallSeconds                     12002 TIMEOUT                   0  what stalled
+// Anything else (no route, connection refused, lost connection, FTP replies) is not a
+// secure failure: failure() says nothing and the caller maps it as for plain FTP.
+//
+// The password is never sent before trust is settled: libcurl checks the certificate
+// or the host key before USER/PASS or the SSH password request.
+
+#include "serverAddress.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// WinInet codes of the secure failures (the others are in modWinInet.h).
+constexpr std::uint32_t ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
+constexpr std::uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+constexpr std::uint32_t ERROR_INTERNET_INVALID_CA = 12045;
+constexpr std::uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+constexpr std::uint32_t ERROR_INTERNET_SEC_INVALID_CERT = 12169;
+
+inline constexpr char kTrustedCertificatesFile[] = "ftp-ca.pem";
+inline constexpr char kKnownHostsFile[] = "known_hosts";
+
+// The folder that holds ftp-ca.pem and known_hosts (the folder of ftp.txt), with or
+// without a trailing separator. Read at every request, so a file added while the
+// program runs counts from the next connect on.
+void SetTrustFolder(const std::string& folder);
+std::string GetTrustFolder();
+
+struct SecureFailure {
+    std::uint32_t error = 0;   // WinInet code for GetLastError
+    int responseCode = 0;      // reply code for InternetGetLastResponseInfo; 0: none
+    std::string responseText;  // why, for InternetGetLastResponseInfo and the event log
+};
+
+// Quotes a path for an SFTP quote command ("rename", "rm", ...): blanks, quotes and
+// backslashes survive libcurl's command parser.
+std::string sftpQuoted(std::string_view path);
+
+// The secure side of one session's connection. Create it with the session and keep it
+// as long as the session's easy handle: libcurl calls back into it during requests.
+class SecureChannel {
+public:
+    explicit SecureChannel(const ServerAddress& server);
+    SecureChannel(const SecureChannel&) = delete;
+    SecureChannel& operator=(const SecureChannel&) = delete;
+
+    // Sets the scheme's options on a handle that was just reset for a request (plain
+    // FTP gets none). Also sets CURLOPT_ERRORBUFFER, and for SFTP a progress callback
+    // that ends a request in which no byte has moved for stallSeconds: libssh2 by
+    // itself waits 60 s for an answer that does not come.
+    void apply(CURL* curl, long stallSeconds);
+
+    // After a request that failed with rc: the secure failure it was, if it was one.
+    std::optional<SecureFailure> failure(CURL* curl, CURLcode rc) const;
+
+    Scheme scheme() const { return m_server.scheme; }
+    // The line known_hosts holds (or would hold) for this server, up to the key:
+    // "host" or "[host]:port".
+    std::string knownHostsName() const;
+
+private:
+    enum class HostKey { Unchecked, Known, Recorded, Changed, NotRecorded };
+
+    static int onHostKey(CURL*, const curl_khkey* known, const curl_khkey* found, curl_khmatch match, void* self);
+    static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
+    bool record(const curl_khkey& key);
+
+    ServerAddress m_server;
+    std::string m_knownHosts;  // path of known_hosts at the last apply; empty: none
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+    HostKey m_hostKey = HostKey::Unchecked;
+    std::string m_hostKeyNote;  // what the host-key check has to say about a refusal
+    std::chrono::steady_clock::time_point m_lastMove;
+    curl_off_t m_lastBytes = -1;
+    long m_stallSeconds = 0;
+    bool m_stalled = false;
+};

@@ -1,0 +1,28 @@
+#pragma once
+// A test server script run as a child process: started with its arguments, it prints
+// the port it listens on as its first line. Shared by the FTPS and SFTP test servers.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class ServerProcess {
+public:
+    ServerProcess() = default;
+    ~ServerProcess() { stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Starts /usr/bin/python3 with args and waits (at most timeoutMs) for the port. The
+    // child gets SIGTERM when the test process dies. stderrFile receives the script's
+    // complaints; they are printed when it does not come up. Returns 0 on failure.
+    quint16 start(const QString& what, const QStringList& args, const QString& stderrFile, int timeoutMs = 20000);
+    // Ends the child by its process id: terminate, then kill. Safe to call twice.
+    void stop();
+    bool running() const { return m_process && m_process->state() == QProcess::Running; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+};
