@@ -169,14 +169,14 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
     return failure;
 }
 
-FtpReply FtpSession::lastReply()
+ServerReply FtpSession::lastReply()
 {
     std::int32_t code = 0;
     std::int32_t length = 0;
     InternetGetLastResponseInfoA(&code, nullptr, &length);
     std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
     InternetGetLastResponseInfoA(&code, buffer.data(), &length);
-    return FtpReply{code, QString::fromLocal8Bit(buffer.c_str())};
+    return ServerReply{code, QString::fromLocal8Bit(buffer.c_str())};
 }
 
 QString FtpSession::errorName(std::uint32_t code)
@@ -215,7 +215,7 @@ QString FtpSession::describe(const FtpFailure& failure)
 {
     // Read first: asking for the reply is a call of its own, which resets it.
     const QString library = QString::fromStdString(LastLibraryErrorText());
-    const FtpReply reply = lastReply();
+    const ServerReply reply = lastReply();
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)

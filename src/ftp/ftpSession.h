@@ -21,7 +21,9 @@ struct FtpFailure {
 };
 
 // The server's last reply on this thread: its code and its text (lines joined by "\n").
-struct FtpReply {
+// Not FtpReply: that name is the FTP layer's own reply type, and two types of one name
+// in one program break each other's copies.
+struct ServerReply {
     std::int32_t code = 0;
     QString text;
 };
@@ -78,7 +80,7 @@ public:
     std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
 
     // The server's last reply to this thread's calls, for reporting a failure.
-    static FtpReply lastReply();
+    static ServerReply lastReply();
     // The constant's name of an error code ("ERROR_INTERNET_TIMEOUT"), or "" when unknown.
     static QString errorName(std::uint32_t code);
     // A failure in the log's words: its call, code and name, libcurl's text for it and
