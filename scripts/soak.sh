@@ -44,11 +44,16 @@ cp "$build/Skylark/"* "$prog/"
 skylark_pid=
 server_pid=
 cleanup() {
-    [ -n "$skylark_pid" ] && kill "$skylark_pid" 2>/dev/null && wait "$skylark_pid" 2>/dev/null
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    local status=$?
+    for pid in $skylark_pid $server_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     if [ "${SOAK_KEEP:-0}" = 1 ]; then echo "kept: $work"; else rm -rf "$work"; fi
+    exit "$status"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # A free port the server keeps across its restarts.
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
