@@ -73,6 +73,20 @@ int main(int argc, char** argv)
     parser.process(app);
     const bool arm = parser.isSet(kArm);
 
+    // Caught from here on: a stop that comes before the window is up waits in the event
+    // loop's queue and is handled as soon as the loop runs, instead of killing the process.
+    FTPform* window = nullptr;
+    QString how = QStringLiteral("the window was closed");
+    OnEndRequest(&app, [&](const QString& signal) {
+        how = signal;
+        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
+        // As if the operator closed the window (the FTP session is closed politely),
+        // and any box still open is left.
+        if (window)
+            window->close();
+        QCoreApplication::quit();
+    });
+
     DesktopPlatform platform;
     const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
     EventLog::open(folder);
@@ -104,15 +118,7 @@ int main(int argc, char** argv)
     });
 
     FTPform form(platform);
-    QString how = QStringLiteral("the window was closed");
-    OnEndRequest(&app, [&](const QString& signal) {
-        how = signal;
-        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
-        // As if the operator closed the window (the FTP session is closed politely),
-        // and any box still open is left.
-        form.close();
-        QCoreApplication::quit();
-    });
+    window = &form;
     if (!form.Form_Load())
         return 1;
     form.show();
