@@ -12,7 +12,7 @@ void FTPform::ErrorOut(std::uint32_t dError, const QString& szCallFunction)
                                                                : QStringLiteral(" shown=no")));
     if (dError != FtpSession::kServerReplyError)
         return;
-    const FtpReply reply = FtpSession::lastReply();
+    const ServerReply reply = FtpSession::lastReply();
     m_platform.showMessage(szCallFunction + QStringLiteral(" Extd Err: ") + QString::number(reply.code) +
                            QLatin1Char(' ') + reply.text);
 }
