@@ -64,6 +64,7 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     if (m_ftp == 0)
         failure = lastFailure("InternetConnect");
     m_connected = !failure;
+    m_directUploads = false;
     m_server = server;
     m_folder.clear();
     const QString event = QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
@@ -150,15 +151,34 @@ ListResult FtpSession::list()
     return result;
 }
 
+QString FtpSession::temporaryName(const QString& remoteName)
+{
+    // One fixed name per image: a cut-short upload leaves at most this one file behind,
+    // and the next upload of the same image replaces it.
+    return remoteName + QStringLiteral(".part");
+}
+
+std::optional<FtpFailure> FtpSession::putDirect(const QByteArray& localFile, const QByteArray& remoteName,
+                                                std::int32_t transferType)
+{
+    if (!FtpPutFileA(m_ftp, localFile.constData(), remoteName.constData(), transferType, 0))
+        return lastFailure("FtpPutFile");
+    return std::nullopt;
+}
+
+void FtpSession::uploadDirectlyFromNowOn(const char* why)
+{
+    m_directUploads = true;
+    EventLog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
+                                     "this session").arg(QLatin1String(why)));
+}
+
 std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QString& remoteName,
                                               std::int32_t transferType)
 {
     QElapsedTimer watch;
     watch.start();
-    std::optional<FtpFailure> failure;
-    if (!FtpPutFileA(m_ftp, localFile.toLocal8Bit().constData(), remoteName.toLocal8Bit().constData(), transferType,
-                     0))
-        failure = lastFailure("FtpPutFile");
+    const std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QFileInfo local(localFile);
     const QString event = QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
                               .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
@@ -169,14 +189,50 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
     return failure;
 }
 
-FtpReply FtpSession::lastReply()
+std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, const QString& remoteName,
+                                                    std::int32_t transferType)
+{
+    const QByteArray local = localFile.toLocal8Bit();
+    const QByteArray remote = remoteName.toLocal8Bit();
+    if (m_directUploads)
+        return putDirect(local, remote, transferType);
+
+    const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
+    if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
+        const FtpFailure failure = lastFailure("FtpPutFile");
+        // A lost connection or a missing local file: the final name is untouched, and a
+        // cut-short temporary file waits for the next upload to replace it.
+        if (failure.code != kServerReplyError)
+            return failure;
+        // The server answered with a refusal. Whatever part of the file arrived goes,
+        // where the server lets it; then the final name is tried as it always was.
+        FtpDeleteFileA(m_ftp, temporary.constData());
+        const auto direct = putDirect(local, remote, transferType);
+        if (!direct)
+            uploadDirectlyFromNowOn("refused an upload under a temporary name");
+        return direct;
+    }
+    if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
+        const FtpFailure failure = lastFailure("FtpRenameFile");
+        if (failure.code != kServerReplyError)
+            return FtpFailure{failure.code, QStringLiteral("FtpPutFile")};
+        FtpDeleteFileA(m_ftp, temporary.constData());
+        const auto direct = putDirect(local, remote, transferType);
+        if (!direct)
+            uploadDirectlyFromNowOn("refused to rename an uploaded file over its final name");
+        return direct;
+    }
+    return std::nullopt;
+}
+
+ServerReply FtpSession::lastReply()
 {
     std::int32_t code = 0;
     std::int32_t length = 0;
     InternetGetLastResponseInfoA(&code, nullptr, &length);
     std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
     InternetGetLastResponseInfoA(&code, buffer.data(), &length);
-    return FtpReply{code, QString::fromLocal8Bit(buffer.c_str())};
+    return ServerReply{code, QString::fromLocal8Bit(buffer.c_str())};
 }
 
 QString FtpSession::errorName(std::uint32_t code)
@@ -215,7 +271,7 @@ QString FtpSession::describe(const FtpFailure& failure)
 {
     // Read first: asking for the reply is a call of its own, which resets it.
     const QString library = QString::fromStdString(LastLibraryErrorText());
-    const FtpReply reply = lastReply();
+    const ServerReply reply = lastReply();
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
