@@ -61,9 +61,32 @@ if ! command -v hyperfine >/dev/null 2>&1; then
     fi
 fi
 if command -v hyperfine >/dev/null 2>&1; then
-    (cd "$run" && hyperfine -N --style basic --warmup 3 --runs "$runs" --export-json "$work/startup.json" \
-        ./bench_startup ./label_window ./bare_window)
-    medians=$(/usr/bin/python3 -c 'import json,sys; print(*[r["median"] for r in json.load(open(sys.argv[1]))["results"]])' "$work/startup.json")
+    # hyperfine times all runs of one command before the next, and on a shared machine
+    # the load can change between those blocks; one run of each per round, pooled over
+    # the rounds, interleaves them.
+    (
+        cd "$run"
+        hyperfine -N --style none --warmup 3 --runs 1 ./bench_startup ./label_window ./bare_window >/dev/null
+        i=0
+        while [ "$i" -lt "$runs" ]; do
+            hyperfine -N --style none --runs 1 --export-json "$work/startup.$i.json" \
+                ./bench_startup ./label_window ./bare_window >/dev/null
+            i=$((i + 1))
+        done
+    )
+    medians=$(/usr/bin/python3 - "$work"/startup.*.json <<'PY'
+import json, statistics, sys
+times = {}
+for path in sys.argv[1:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).append(r["times"][0])
+for cmd, v in times.items():
+    q = statistics.quantiles(v, n=4)
+    print(f"  {cmd:16} median {statistics.median(v) * 1e3:6.1f} ms, quartiles {q[0] * 1e3:.1f}-{q[2] * 1e3:.1f} ms, "
+          f"{len(v)} runs", file=sys.stderr)
+print(*[statistics.median(v) for v in times.values()])
+PY
+)
 else
     # Without hyperfine: the same whole-process runs, alternated, timed here.
     medians=$(cd "$run" && /usr/bin/python3 - "$runs" <<'PY'
