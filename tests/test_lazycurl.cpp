@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <curl/curl.h>
 #include <dlfcn.h>
 
 namespace {
@@ -31,6 +32,11 @@ private slots:
         FormHarness h;
         QVERIFY(h.start()); // loaded, shown and exposed
         QVERIFY(!lazycurl::loaded());
+        QVERIFY(!libcurlMapped());
+        // Handing nothing back does not bring the library in either.
+        curl_easy_cleanup(nullptr);
+        curl_slist_free_all(nullptr);
+        curl_free(nullptr);
         QVERIFY(!libcurlMapped());
 
         h.f().cmdConnect->click();

@@ -89,6 +89,13 @@ const Api* api()
     return g_api.load(std::memory_order_acquire);
 }
 
+// What hands something back to the library never loads it: whatever it hands back came
+// from the library, so when nothing is loaded there is nothing to free.
+const Api* loadedApi()
+{
+    return g_api.load(std::memory_order_acquire);
+}
+
 } // namespace
 
 namespace lazycurl {
@@ -162,7 +169,7 @@ CURLcode curl_easy_perform(CURL* curl)
 
 void curl_easy_cleanup(CURL* curl)
 {
-    if (const Api* a = api())
+    if (const Api* a = loadedApi())
         a->curl_easy_cleanup(curl);
 }
 
@@ -181,7 +188,7 @@ CURLcode curl_easy_getinfo(CURL* curl, CURLINFO info, ...)
 
 void curl_easy_reset(CURL* curl)
 {
-    if (const Api* a = api())
+    if (const Api* a = loadedApi())
         a->curl_easy_reset(curl);
 }
 
@@ -199,13 +206,13 @@ curl_slist* curl_slist_append(curl_slist* list, const char* data)
 
 void curl_slist_free_all(curl_slist* list)
 {
-    if (const Api* a = api())
+    if (const Api* a = loadedApi())
         a->curl_slist_free_all(list);
 }
 
 void curl_free(void* p)
 {
-    if (const Api* a = api())
+    if (const Api* a = loadedApi())
         a->curl_free(p);
 }
 
