@@ -38,6 +38,7 @@ namespace {
     X(curl_version_info)
 
 struct Api {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a declaration's name cannot be parenthesised
 #define SKYLARK_CURL_POINTER(name) decltype(&::name) name = nullptr;
     SKYLARK_CURL_ENTRY_POINTS(SKYLARK_CURL_POINTER)
 #undef SKYLARK_CURL_POINTER
@@ -147,6 +148,8 @@ CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...)
     va_list args;
     va_start(args, option);
     CURLcode rc;
+    // Same pointer type for objects and blobs, but the ranges are libcurl's and kept apart.
+    // NOLINTNEXTLINE(bugprone-branch-clone)
     if (option < CURLOPTTYPE_OBJECTPOINT)
         rc = a->curl_easy_setopt(curl, option, va_arg(args, long));
     else if (option < CURLOPTTYPE_FUNCTIONPOINT)

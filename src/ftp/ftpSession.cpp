@@ -127,7 +127,7 @@ ListResult FtpSession::list()
     if (find == 0) {
         if (GetLastError() == ERROR_NO_MORE_FILES)
             return ListResult{true, std::nullopt};
-        const FtpFailure failure = lastFailure("FtpFindFirstFile");
+        FtpFailure failure = lastFailure("FtpFindFirstFile");
         EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
                               .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(failure)));
         return ListResult{false, failure};
@@ -178,7 +178,7 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
 {
     QElapsedTimer watch;
     watch.start();
-    const std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
+    std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QFileInfo local(localFile);
     const QString event = QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
                               .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
@@ -199,7 +199,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
 
     const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
     if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
-        const FtpFailure failure = lastFailure("FtpPutFile");
+        FtpFailure failure = lastFailure("FtpPutFile");
         // A lost connection or a missing local file: the final name is untouched, and a
         // cut-short temporary file waits for the next upload to replace it.
         if (failure.code != kServerReplyError)
@@ -207,7 +207,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         // The server answered with a refusal. Whatever part of the file arrived goes,
         // where the server lets it; then the final name is tried as it always was.
         FtpDeleteFileA(m_ftp, temporary.constData());
-        const auto direct = putDirect(local, remote, transferType);
+        auto direct = putDirect(local, remote, transferType);
         if (!direct)
             uploadDirectlyFromNowOn("refused an upload under a temporary name");
         return direct;
@@ -217,7 +217,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         if (failure.code != kServerReplyError)
             return FtpFailure{failure.code, QStringLiteral("FtpPutFile")};
         FtpDeleteFileA(m_ftp, temporary.constData());
-        const auto direct = putDirect(local, remote, transferType);
+        auto direct = putDirect(local, remote, transferType);
         if (!direct)
             uploadDirectlyFromNowOn("refused to rename an uploaded file over its final name");
         return direct;
