@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """FTP server for Skylark's tests, on pyftpdlib.
 
-Listens on loopback, port 0, and prints the port it got as the first line of stdout.
+Listens on loopback, on the port asked for or one the system picks, and prints the
+port as the first line of stdout.
 Every command received is appended to the log file (PASS's argument masked), one per
 line and flushed at once, so a test can read back exactly what reached the server.
 The options make the server misbehave in the ways a real one can.
@@ -44,6 +45,8 @@ def parse_args():
     p.add_argument("--refuse-suffix", default="",
                    help="refuse uploads (553) of names ending with this, e.g. .part")
     p.add_argument("--ipv6", action="store_true")
+    p.add_argument("--port", type=int, default=0,
+                   help="port to listen on (0: one the system picks); a restarted server can keep its port")
     return p.parse_args()
 
 
@@ -172,7 +175,7 @@ def main():
     log = open(opts.log, "a", encoding="utf-8")
     handler = make_handler(opts, log)
     handler.authorizer = authorizer
-    server = FTPServer(("::1" if opts.ipv6 else "127.0.0.1", 0), handler)
+    server = FTPServer(("::1" if opts.ipv6 else "127.0.0.1", opts.port), handler)
     print(server.address[1], flush=True)
     try:
         server.serve_forever()

@@ -305,6 +305,10 @@ void TestEventLog::secretsNeverAppear()
     QVERIFY2(lines[1].endsWith("skylark.other: \"quoted by another category: ***\""), lines[1].constData());
     QVERIFY2(lines[2].endsWith(R"(INFO multi\nline p@ss\n***)"), lines[2].constData());
 
+    // A secret where a long event is cut leaves nothing of itself behind.
+    EventLog::info(QString(4000 - 4, QLatin1Char('y')) + secret);
+    QVERIFY(!linesOf(readAll(dir.filePath("skylark.log"))).last().contains("p@ss"));
+
     // A secret of one digit goes from the text, and the time stays readable.
     StderrCapture quiet;
     EventLog::addSecret("0");

@@ -46,8 +46,8 @@ void FTPform::Command4_Click()
         Timer5->setInterval(kStageInterval);
         Timer4->setInterval(kStageInterval);
         RefreshSendFile();
-        EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, file=%3 folder=%4")
-                           .arg(Text8->text(), Text6->text(), EventLog::quote(sSendFile), EventLog::quote(text4->text())));
+        EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, to %3")
+                           .arg(Text8->text(), Text6->text(), EventLog::quote(text4->text())));
     } catch (const std::exception& fault) {
         // The arming ends quietly; what it did so far stays done.
         EventLog::fault("Command4_Click", fault);

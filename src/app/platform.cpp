@@ -1,5 +1,7 @@
 #include "app/platform.h"
 
+#include "base/eventLog.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -47,11 +49,14 @@ void DesktopPlatform::showMessage(const QString& text)
     if (open.contains(text))
         return;
     open.insert(text);
+    // Where nobody looks at the screen, the log is the only place a box is seen.
+    EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(open.size()));
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
     // exec() runs a nested event loop, so timer ticks keep arriving while the box waits
     // for its OK: an hourly upload is never held up by a box from an earlier hour.
     box.exec();
     open.remove(text);
+    EventLog::info(QStringLiteral("box: closed %1").arg(EventLog::quote(text)));
 }
 
 void DesktopPlatform::endProcess()

@@ -157,9 +157,10 @@ QByteArray formatLine(QtMsgType type, const QMessageLogContext& context, const Q
     if (context.category && std::strcmp(context.category, "default") != 0 &&
         std::strcmp(context.category, lcEvents().categoryName()) != 0)
         text = QString::fromUtf8(context.category) + QLatin1String(": ") + text;
+    // Scrubbed before the cut, so the cut cannot leave the start of a secret behind.
+    scrub(text, secrets);
     if (text.size() > kMaxTextChars)
         text = text.left(kMaxTextChars) + QStringLiteral("...(cut)");
-    scrub(text, secrets);
     return (timestamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + QLatin1String(levelName(type)) +
             QLatin1Char(' ') + oneLine(text) + QLatin1Char('\n'))
         .toUtf8();

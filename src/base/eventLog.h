@@ -13,7 +13,7 @@
 //
 // or qCInfo(lcEvents) / qCWarning(lcEvents) / qCCritical(lcEvents) directly. The kinds
 // in use: start, end, settings, connect, disconnect, change folder, list, upload, error
-// (every ErrorOut), hourly, program end, fault, lock, arm. One call is
+// (every ErrorOut), hourly, program end, fault, box, lock, arm. One call is
 // one event: the text starts with the kind of event and a colon, then key=value pairs;
 // a value that may hold spaces (a server's reply, a path) goes through quote(). Once
 // open() has run, every other Qt message of the process lands in the log as well,
