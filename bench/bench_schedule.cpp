@@ -10,6 +10,7 @@
 //   bench_schedule [CYCLES=60]
 
 #include "benchutil.h"
+#include "formaccess.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
 
@@ -134,10 +135,9 @@ int main(int argc, char** argv)
     if (!form.Form_Load())
         return 1;
     form.show();
-    auto* arm = form.findChild<QPushButton*>(QStringLiteral("Command4"));
-    auto* upload = form.findChild<FormTimer*>(QStringLiteral("Timer4"));
-    if (!arm || !upload)
-        return 1;
+    FTPformTestAccess f(form);
+    QPushButton* arm = f.Command4;
+    FormTimer* upload = f.Timer4;
     TickWatch watch(upload);
     arm->click();
     if (!upload->running())
