@@ -62,8 +62,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "listed %lld, the file list shows %d\n", static_cast<long long>(listed), f.File1->count());
         return 1;
     }
-    // The handler's local part alone: the file list re-reading the folder to select the
-    // file, which is what grows with the folder. The rest is the CWD and the upload.
+    // The handler's local part alone: the file list selecting the file, the one step that
+    // would grow with the folder if it read the folder again on every send. The rest is
+    // the CWD and the upload.
     std::vector<double> refill;
     for (int i = 0; i < rounds; ++i) {
         const auto a = bench::Clock::now();
