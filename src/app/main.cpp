@@ -81,6 +81,21 @@ int main(int argc, char** argv)
                        .arg(QCoreApplication::applicationPid())
                        .arg(arm ? QStringLiteral(" --arm") : QString()));
 
+    // A stop request is taken from here on: one that came while the window was still
+    // being built would otherwise end the process without the end being logged or the
+    // lock released. It is handled once the event loop runs.
+    FTPform* window = nullptr;
+    QString how = QStringLiteral("the window was closed");
+    OnEndRequest(&app, [&](const QString& signal) {
+        how = signal;
+        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
+        // As if the operator closed the window (the FTP session is closed politely),
+        // and any box still open is left.
+        if (window)
+            window->close();
+        QCoreApplication::quit();
+    });
+
     InstanceLock lock(folder);
     switch (lock.acquire()) {
     case InstanceLock::Outcome::Mine:
@@ -104,15 +119,7 @@ int main(int argc, char** argv)
     });
 
     FTPform form(platform);
-    QString how = QStringLiteral("the window was closed");
-    OnEndRequest(&app, [&](const QString& signal) {
-        how = signal;
-        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
-        // As if the operator closed the window (the FTP session is closed politely),
-        // and any box still open is left.
-        form.close();
-        QCoreApplication::quit();
-    });
+    window = &form;
     if (!form.Form_Load())
         return 1;
     form.show();
