@@ -2,6 +2,7 @@
 
 #include "base/eventLog.h"
 #include "ftp/modWinInet.h"
+#include "ftp/secureOptions.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -262,6 +263,16 @@ QString FtpSession::errorName(std::uint32_t code)
         return QStringLiteral("ERROR_INTERNET_CANNOT_CONNECT");
     case ERROR_INTERNET_CONNECTION_ABORTED:
         return QStringLiteral("ERROR_INTERNET_CONNECTION_ABORTED");
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        return QStringLiteral("ERROR_INTERNET_SEC_CERT_DATE_INVALID");
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return QStringLiteral("ERROR_INTERNET_SEC_CERT_CN_INVALID");
+    case ERROR_INTERNET_INVALID_CA:
+        return QStringLiteral("ERROR_INTERNET_INVALID_CA");
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        return QStringLiteral("ERROR_INTERNET_SECURITY_CHANNEL_ERROR");
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+        return QStringLiteral("ERROR_INTERNET_SEC_INVALID_CERT");
     default:
         return QString();
     }
