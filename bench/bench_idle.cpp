@@ -11,6 +11,7 @@
 #include "app/ftpForm.h"
 #include "app/platform.h"
 #include "benchutil.h"
+#include "formaccess.h"
 
 #include <QApplication>
 #include <QTime>
@@ -82,15 +83,16 @@ int main(int argc, char** argv)
     if (!form.Form_Load())
         return 1;
     form.show();
+    FTPformTestAccess f(form);
 
     if (std::strcmp(mode, "hourly") == 0) {
         // Half an hour away from now, so no stage of a cycle falls inside the stretch.
         const QTime now = QTime::currentTime();
-        form.Text8->setText(twoDigits((now.minute() + 30) % 60));
-        form.Text6->setText(QStringLiteral("30"));
+        f.Text8->setText(twoDigits((now.minute() + 30) % 60));
+        f.Text6->setText(QStringLiteral("30"));
         QTimer::singleShot(0, [&] {
-            form.Command4->click();
-            if (!form.Timer4->running()) {
+            f.Command4->click();
+            if (!f.Timer4->running()) {
                 std::fprintf(stderr, "the hourly upload did not arm\n");
                 std::_Exit(1);
             }
@@ -100,16 +102,16 @@ int main(int argc, char** argv)
         // Ends a minute after the stretch (two minutes at least), so the wait is still
         // running when the count is read.
         const QTime end = QTime::currentTime().addSecs(std::max(120, duration + 60));
-        form.Text11->setText(twoDigits(end.hour()));
-        form.Text10->setText(twoDigits(end.minute()));
-        form.Text9->setText(twoDigits(end.second()));
+        f.Text11->setText(twoDigits(end.hour()));
+        f.Text10->setText(twoDigits(end.minute()));
+        f.Text9->setText(twoDigits(end.second()));
         QTimer::singleShot(0, [&] {
             count.startCount();
-            form.Command3->click(); // returns only when the wait ends
+            f.Command3->click(); // returns only when the wait ends
         });
     }
     QTimer::singleShot(duration * 1000, [&] {
-        if (std::strcmp(mode, "end") == 0 && form.Label10->text().isEmpty()) {
+        if (std::strcmp(mode, "end") == 0 && f.Label10->text().isEmpty()) {
             std::fprintf(stderr, "the program-end wait is not running\n");
             std::_Exit(1);
         }

@@ -33,11 +33,11 @@ int main(int argc, char** argv)
     }
     if (!h.start())
         return 1;
-    FTPform& f = *h.form;
-    f.cmdConnect_Click();
+    FTPformTestAccess& f = h.f();
+    f.cmdConnect->click();
     const QString key = h.serverName() + QStringLiteral("/big");
     QTreeWidgetItem* node = f.TreeView1->node(key);
-    if (!f.bConnected || !node) {
+    if (!f.connected() || !node) {
         std::fprintf(stderr, "not connected, or no node %s\n", qPrintable(key));
         return 1;
     }
@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     std::vector<double> ours, theirs;
     for (int i = 0; i < rounds; ++i) {
         auto a = bench::Clock::now();
-        f.TreeView1_MouseUp();
+        emit f.TreeView1->mouseNotification();
         QCoreApplication::processEvents(); // layout and paint of the new rows
         ours.push_back(bench::seconds(a, bench::Clock::now()));
         const int shown = node->childCount();
@@ -57,7 +57,7 @@ int main(int argc, char** argv)
                          static_cast<long long>(h.platform.messages.size()));
             return 1;
         }
-        f.TreeView1_MouseUp(); // closes the folder again for the next round
+        emit f.TreeView1->mouseNotification(); // closes the folder again for the next round
         QCoreApplication::processEvents();
 
         a = bench::Clock::now();

@@ -40,6 +40,10 @@ def parse_args():
                    help="close a control connection idle this long with 421 (0: never)")
     p.add_argument("--no-mlst", action="store_true")
     p.add_argument("--disk-full", action="store_true")
+    p.add_argument("--refuse-rename", action="store_true",
+                   help="answer RNFR with 550, as upload-only areas that allow STOR alone do")
+    p.add_argument("--refuse-suffix", default="",
+                   help="refuse uploads (553) of names ending with this, e.g. .part")
     p.add_argument("--ipv6", action="store_true")
     p.add_argument("--port", type=int, default=0,
                    help="port to listen on (0: one the system picks); a restarted server can keep its port")
@@ -140,7 +144,16 @@ def make_handler(opts, log):
             if opts.disk_full:
                 self.respond("552 Insufficient storage space.")
                 return
+            if opts.refuse_suffix and file.endswith(opts.refuse_suffix):
+                self.respond("553 File name not allowed.")
+                return
             return FTPHandler.ftp_STOR(self, file, mode)
+
+        def ftp_RNFR(self, path):
+            if opts.refuse_rename:
+                self.respond("550 Renaming is not allowed here.")
+                return
+            return FTPHandler.ftp_RNFR(self, path)
 
     Handler.timeout = 0
     if opts.drop_after_bytes >= 0:

@@ -301,7 +301,7 @@ void TestBadInput::lineBreaksNeverReachTheServer()
         QVERIFY(h.platform.messages.contains(QStringLiteral("転送先が間違ってます")));
         QStringList stores = commands.filter("STOR"); // once per upload tick of that second
         stores.removeDuplicates();
-        QCOMPARE(stores, QStringList{"STOR 10.jpg"});
+        QCOMPARE(stores, QStringList{"STOR 10.jpg.part"});
         QVERIFY(QFileInfo::exists(h.server.path("10.jpg")));
     }
 }

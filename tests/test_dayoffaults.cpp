@@ -197,7 +197,7 @@ public:
         QVERIFY2(QFile::exists(remote), qPrintable(remote));
         QCOMPARE(QFileInfo(remote).size(), QFileInfo(local(hour)).size());
         QCOMPARE(sha256Of(remote), sha256Of(local(hour)));
-        QCOMPARE(server.commands().count(QStringLiteral("STOR ") + name), 2);
+        QCOMPARE(server.uploadsOf(name), 2);
         QCOMPARE(h.platform.messages, QStringList());
     }
 
@@ -274,7 +274,7 @@ void TestDayOfFaults::aDayOfFaults()
         CHECKED(d.cycle(3));
         const QString refused = QStringLiteral("InternetConnect Extd Err: 530 530 Login incorrect.");
         QCOMPARE(h.platform.messages, QStringList({refused, refused, kWrongFolder, kWrongFolder}));
-        QCOMPARE(refusing->commands().count(QStringLiteral("STOR 03.jpg")), 0);
+        QCOMPARE(refusing->uploadsOf("03.jpg"), 0);
         CHECKED(d.endHour(3));
     }
 
@@ -326,7 +326,7 @@ void TestDayOfFaults::aDayOfFaults()
         QVERIFY(dropping);
         CHECKED(d.cycle(9));
         QCOMPARE(h.platform.messages, QStringList());
-        QVERIFY(dropping->commands().count(QStringLiteral("STOR 09.jpg")) >= 2);
+        QVERIFY(dropping->storesOf("09.jpg") >= 2);
         CHECKED(d.expectNotDelivered(*dropping, 9));
         CHECKED(d.endHour(9));
     }
@@ -443,7 +443,7 @@ void TestDayOfFaults::aDayOfFaults()
         CHECKED(d.cycle(21));
         CHECKED(d.expectWaitedForSilence());
         QCOMPARE(h.platform.messages, QStringList());
-        QVERIFY(mute->commands().count(QStringLiteral("STOR 21.jpg")) >= 1);
+        QVERIFY(mute->storesOf("21.jpg") >= 1);
         CHECKED(d.expectNotDelivered(*mute, 21));
         CHECKED(d.endHour(21));
     }

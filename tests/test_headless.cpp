@@ -135,7 +135,7 @@ private:
         Hour& h = hours[m_hour];
         const QString remote = dayServer.path(QStringLiteral("pub/") + fileOfHour(m_hour));
         h.delivered = QFile::exists(remote) && sha256Of(remote) == sha256Of(folder.filePath(fileOfHour(m_hour)));
-        h.stores = m_used->commands().count(QStringLiteral("STOR ") + fileOfHour(m_hour));
+        h.stores = m_used->uploadsOf(fileOfHour(m_hour));
         for (const QMessageBox* box : openBoxes())
             h.open << box->text();
         h.shown = platform.shown.mid(m_shownBefore);

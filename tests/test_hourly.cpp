@@ -97,7 +97,7 @@ void TestHourly::fullTimeline()
     QVERIFY(!f.cmdConnect->isEnabled());
 
     StepClockTo(t.h, 10, 30, 20, 500);
-    QCOMPARE(countOf(t.h.server.commands(), "STOR 10.jpg"), 2);
+    QCOMPARE(t.h.server.uploadsOf("10.jpg"), 2);
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
 
     StepClockTo(t.h, 10, 30, 29, 500);
@@ -115,7 +115,7 @@ void TestHourly::fullTimeline()
     QCOMPARE(f.sendFile(), QString("11.jpg"));
     StepClockTo(t.h, 11, 30, 35);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 2);
-    QCOMPARE(countOf(t.h.server.commands(), "STOR 11.jpg"), 2);
+    QCOMPARE(t.h.server.uploadsOf("11.jpg"), 2);
     QCOMPARE(t.onServer("pub/11.jpg"), t.eleven);
     QVERIFY(!f.connected());
     QVERIFY(t.h.platform.messages.isEmpty());
@@ -181,7 +181,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     f.Command4->click();
     StepClockTo(t.h, 11, 30, 35);
     QCOMPARE(count("USER user"), 1);
-    QCOMPARE(count("STOR 11.jpg"), 2);
+    QCOMPARE(t.h.server.uploadsOf("11.jpg"), 2);
     QCOMPARE(count("QUIT"), 1);
 
     // Refused after arming: the uploads stop, the connect and disconnect go on.
@@ -191,7 +191,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     StepClockTo(t.h, 12, 30, 35);
     QCOMPARE(count("USER user"), 2);
     QCOMPARE(count("QUIT"), 2);
-    QCOMPARE(count("STOR 12.jpg"), 0);
+    QCOMPARE(t.h.server.uploadsOf("12.jpg"), 0);
 
     // Armed again, then the operator's Disconnect: that stops the uploads too.
     f.Command4->click();
@@ -200,7 +200,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     QVERIFY(f.Label13->text().isEmpty());
     StepClockTo(t.h, 13, 30, 35);
     QCOMPARE(count("USER user"), 4);
-    QCOMPARE(count("STOR 13.jpg"), 0);
+    QCOMPARE(t.h.server.uploadsOf("13.jpg"), 0);
 
     // Stopping what was never armed arms nothing.
     Hourly inert;
@@ -333,7 +333,7 @@ void TestHourly::stopKeepsConnectingWithoutUploads()
     QVERIFY(f.connected());
     StepClockTo(t.h, 10, 30, 35);
     QVERIFY(!f.connected());
-    QCOMPARE(countOf(t.h.server.commands(), "STOR 10.jpg"), 0);
+    QCOMPARE(t.h.server.uploadsOf("10.jpg"), 0);
     QVERIFY(f.Label13->text().isEmpty());
 }
 
@@ -370,7 +370,7 @@ void TestHourly::faultyHoursDoNotStopTheNext()
     t.h.folder.removeFile("11.jpg");
     StepClockTo(t.h, 11, 30, 35);
     QVERIFY(t.h.platform.messages.isEmpty());
-    QCOMPARE(countOf(t.h.server.commands(), "STOR 11.jpg"), 0);
+    QCOMPARE(t.h.server.uploadsOf("11.jpg"), 0);
 
     // 12:30 all is well again.
     t.h.folder.writeFile("12.jpg", t.ten);

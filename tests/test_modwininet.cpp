@@ -26,7 +26,10 @@ struct CloseOnFailure {
     }
 };
 
-HINTERNET openInternet() { return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0); }
+HINTERNET openInternet()
+{
+    return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+}
 
 HINTERNET connectTo(HINTERNET hi, const FtpTestServer& server, std::int32_t flags = INTERNET_FLAG_PASSIVE,
                     const char* password = "secret")
@@ -48,7 +51,7 @@ QString lastResponse(std::int32_t* code = nullptr)
 }
 
 struct Listing {
-    QStringList names;  // folders with a trailing "/"
+    QStringList names; // folders with a trailing "/"
     std::uint32_t firstError = 0;
 };
 
@@ -164,7 +167,8 @@ private slots:
     {
         QTest::addColumn<QString>("serverText");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("one line") << "Login incorrect." << "530 Login incorrect.";
+        QTest::newRow("one line") << "Login incorrect."
+                                  << "530 Login incorrect.";
         QTest::newRow("several lines") << "Login incorrect.\nAccount locked.\nCall the admin."
                                        << "530-Login incorrect.\n530-Account locked.\n530 Call the admin.";
     }
@@ -254,7 +258,7 @@ private slots:
         QCOMPARE(GetLastError(), ERROR_INTERNET_TIMEOUT);
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
         t.restart();
-        InternetCloseHandle(hi);  // QUIT goes unanswered; closing is bounded too
+        InternetCloseHandle(hi); // QUIT goes unanswered; closing is bounded too
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
     }
 
@@ -613,7 +617,8 @@ private slots:
         QTest::qWait(2000);
         QVERIFY2(FtpSetCurrentDirectoryA(hFtp, "/pub"), qPrintable(QString::number(GetLastError())));
         QTest::qWait(2000);
-        QVERIFY2(FtpPutFileA(hFtp, file.toUtf8().constData(), "f.bin", 2, 0), qPrintable(QString::number(GetLastError())));
+        QVERIFY2(FtpPutFileA(hFtp, file.toUtf8().constData(), "f.bin", 2, 0),
+                 qPrintable(QString::number(GetLastError())));
         QCOMPARE(readAll(server.path("pub/f.bin")), QByteArray("after idle"));
         QCOMPARE(server.commands().count("USER user"), 3);
         InternetCloseHandle(hi);
@@ -675,14 +680,16 @@ private slots:
         for (int i = 0; i < 30; ++i) {
             QVERIFY(timed(QStringLiteral("list %1").arg(i), [&] { return !listFolder(hFtp).names.isEmpty(); }));
             QVERIFY(timed(QStringLiteral("cwd %1").arg(i), [&] { return FtpSetCurrentDirectoryA(hFtp, "/cam"); }));
-            QVERIFY(timed(QStringLiteral("put %1").arg(i),
-                          [&] { return FtpPutFileA(hFtp, filePath.constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0); }));
+            QVERIFY(timed(QStringLiteral("put %1").arg(i), [&] {
+                return FtpPutFileA(hFtp, filePath.constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0);
+            }));
         }
         InternetCloseHandle(hFtp);
 
         for (int i = 0; i < 10; ++i) {
             HINTERNET h = 0;
-            QVERIFY(timed(QStringLiteral("connect %1").arg(i), [&] { return (h = connectTo(hi, server, flags)) != 0; }));
+            QVERIFY(
+                timed(QStringLiteral("connect %1").arg(i), [&] { return (h = connectTo(hi, server, flags)) != 0; }));
             QVERIFY(timed(QStringLiteral("first list %1").arg(i), [&] { return !listFolder(h).names.isEmpty(); }));
             InternetCloseHandle(h);
         }

@@ -103,7 +103,7 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
     emit f.Timer3->timeout();
     f.Command4->click();
     StepClockTo(h, 10, 30, 31);
-    QCOMPARE(h.server.commands().count("STOR 10.jpg"), 3);
+    QCOMPARE(h.server.uploadsOf("10.jpg"), 3);
 
     // A refused login and a full disk, on servers of their own with the same password;
     // then a server that is not there at all.

@@ -3,6 +3,7 @@
 #include "fakeplatform.h"
 #include "formaccess.h"
 #include "ftp/modWinInet.h"
+#include "local/volumes.h"
 #include "programfolder.h"
 
 #include <QTest>
@@ -18,6 +19,7 @@ private slots:
     void missingFilesEndTheProgram_data();
     void missingFilesEndTheProgram();
     void programFolderHasOneTrailingSeparator();
+    void localListsStartOnTheCurrentFolder();
     void saveThenRestart();
     void saveFailureIsReported();
     void endButtonEndsAtOnce();
@@ -128,6 +130,28 @@ void TestStartup::programFolderHasOneTrailingSeparator()
     FTPform rootFormWindow(atRoot);
     FTPformTestAccess rootForm(rootFormWindow);
     QCOMPARE(rootForm.myPath(), QString("/"));
+}
+
+void TestStartup::localListsStartOnTheCurrentFolder()
+{
+    ProgramFolder folder; // also the current folder while it lives
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("cam")));
+    folder.writeFile(QStringLiteral("13.jpg"), "j");
+    FakePlatform platform;
+    platform.folder = folder.path();
+    FTPform formWindow(platform);
+    FTPformTestAccess form(formWindow);
+    QVERIFY(formWindow.Form_Load());
+
+    const QString here = local::cleanFolderPath(folder.path());
+    QCOMPARE(form.Dir1->path(), here);
+    QCOMPARE(form.Dir1->shownFolders().last(), here + QStringLiteral("/cam"));
+    QCOMPARE(form.File1->path(), here);
+    QVERIFY(form.File1->fileNames().contains(QStringLiteral("13.jpg")));
+    const QList<Volume> volumes = form.Drive1->volumes();
+    const qsizetype holding = local::volumeHolding(volumes, here);
+    QVERIFY(holding >= 0);
+    QCOMPARE(form.Drive1->drive(), volumes[holding].root);
 }
 
 void TestStartup::saveThenRestart()

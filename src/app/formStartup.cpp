@@ -5,6 +5,7 @@
 #include "app/keyedTree.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
+#include "ftp/secureOptions.h"
 #include "app/settingsFile.h"
 
 #include <QCheckBox>
@@ -61,6 +62,8 @@ void FTPform::startUp()
     Timer3->setInterval(1000);
 
     const QString settings = fMyPath() + QStringLiteral("ftp.txt");
+    // Certificates and host keys the operator trusts live beside the settings.
+    SetTrustFolder(QDir::toNativeSeparators(fMyPath()).toStdString());
     const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(settings));
     EventLog::addSecret(fields[2]);
     EventLog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")

@@ -207,14 +207,13 @@ void FTPform::createControls()
 
     // A drive without a medium cannot be shown; the folder list asks the drive list.
     Dir1->setReadinessCheck([this](const QString& p) { return Drive1->isReady(p); });
-    // The lists start at the current folder, as the old controls did.
+    // The lists start at the current folder, as the old controls did. The folder and
+    // file lists have read it when they were made; reading it again here would only
+    // double their start-up work.
     try {
-        const QString here = QDir::currentPath();
-        Drive1->setDrive(QStorageInfo(here).rootPath());
-        Dir1->setPath(here);
-        File1->setPath(here);
+        Drive1->setDrive(QStorageInfo(QDir::currentPath()).rootPath());
     } catch (const std::exception&) {
-        // An unreadable current folder: the lists start empty.
+        // The current folder lies on no listed volume: the drive list keeps its own choice.
     }
 }
 

@@ -118,7 +118,7 @@ QString LastSettingsLine(const QByteArray& contents)
     const QByteArray bytes = contents.mid(begin, end - begin);
 
     auto utf8 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
+    QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
     return decodeShiftJis(bytes);

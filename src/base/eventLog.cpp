@@ -17,7 +17,7 @@ namespace {
 
 // How long a file that failed is left alone: a full disk or a vanished folder must not
 // cost a failing open on every line.
-constexpr qint64 kRetryMs = 30 * 1000;
+constexpr qint64 kRetryMs = qint64{30} * 1000;
 // A server can answer with pages of text; one event stays one readable line.
 constexpr qsizetype kMaxTextChars = 4000;
 

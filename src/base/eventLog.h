@@ -37,7 +37,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
 namespace EventLog {
 
-inline constexpr qint64 kMaxBytes = 1024 * 1024;
+inline constexpr qint64 kMaxBytes = qint64{1024} * 1024;
 inline constexpr const char* kFileName = "skylark.log";
 inline constexpr const char* kOldFileName = "skylark.log.1";
 

@@ -1,5 +1,7 @@
 #include "ftpConnection.h"
 
+#include "modWinInet.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -124,7 +126,8 @@ std::unique_ptr<FtpConnection> FtpConnection::create(FtpConnectionSettings setti
     return connection;
 }
 
-FtpConnection::FtpConnection(FtpConnectionSettings settings) : m_settings(std::move(settings)), m_curl(curl_easy_init())
+FtpConnection::FtpConnection(FtpConnectionSettings settings)
+    : m_settings(std::move(settings)), m_secure(m_settings.server), m_curl(curl_easy_init())
 {
 }
 
@@ -176,6 +179,9 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, this);
     if (quote)
         curl_easy_setopt(c, CURLOPT_QUOTE, quote.get());
+    // Plain FTP stays exactly as it always was; the channel takes over the error buffer.
+    if (m_settings.server.scheme != Scheme::Ftp)
+        m_secure.apply(c, b.stallSeconds);
 }
 
 int FtpConnection::onDebug(CURL* /*curl*/, curl_infotype type, char* data, size_t size, void* self)
@@ -229,8 +235,22 @@ FtpResult FtpConnection::resultOf(CURLcode rc)
     result.status = statusFor(rc, m_replies.last().code);
     result.reply = m_replies.last();
     result.sent = true;
-    if (rc != CURLE_OK)
-        result.libraryError = m_errorText[0] ? m_errorText : curl_easy_strerror(rc);
+    if (rc == CURLE_OK)
+        return result;
+    const char* text = m_settings.server.scheme == Scheme::Ftp ? m_errorText : m_secure.errorText();
+    result.libraryError = text[0] ? text : curl_easy_strerror(rc);
+    if (const auto secure = m_secure.failure(m_curl.get(), rc)) {
+        // The operator reads why through InternetGetLastResponseInfo, as a server's
+        // refusal; a login or folder refused over SFTP reads as the FTP reply would.
+        result.secureError = secure->error;
+        result.reply = FtpReply{secure->responseCode, secure->responseText};
+        if (secure->error == ERROR_INTERNET_EXTENDED_ERROR)
+            result.status = FtpStatus::Refused;
+        else if (secure->error == ERROR_INTERNET_TIMEOUT)
+            result.status = FtpStatus::TimedOut;
+        else if (result.status == FtpStatus::Ok)
+            result.status = FtpStatus::Failed;
+    }
     return result;
 }
 
@@ -243,8 +263,8 @@ FtpResult FtpConnection::resultOf(CURLcode rc)
 // folder was checked when it was changed to, and the server is to see one CWD for that.
 FtpConnection::SlistPtr FtpConnection::leadingCommand(const std::string& folder) const
 {
-    if (m_curlFolder != folder)
-        return nullptr; // libcurl sends its own CWD first
+    if (m_curlFolder != folder || isSftp())
+        return nullptr; // libcurl sends its own CWD first; SFTP has neither CWD nor NOOP
     return makeList("*NOOP");
 }
 
@@ -272,6 +292,12 @@ FtpResult FtpConnection::changeFolder(std::string_view path)
     if (hasLineBreak(path))
         return notSent(FtpStatus::InvalidPath);
     const std::string target = resolveRemotePath(m_currentFolder, path);
+    if (isSftp()) {
+        FtpResult result = sftpFolderCheck(target);
+        if (result.ok())
+            m_currentFolder = target;
+        return result;
+    }
     const std::string folderUrl = url(target);
     // libcurl sends the CWD itself, and a refusal fails the request, unless it takes the
     // connection to be in that folder already. Then nothing goes out, which proves
@@ -299,6 +325,8 @@ FtpResult FtpConnection::changeFolder(std::string_view path)
 // only uploads never pays for it.
 bool FtpConnection::serverHasMlst()
 {
+    if (isSftp())
+        return false; // libcurl lists an SFTP folder in the long format of ls
     if (m_mlst >= 0)
         return m_mlst == 1;
     m_replies.forgetFeatures();
@@ -396,6 +424,8 @@ FtpResult FtpConnection::rename(std::string_view from, std::string_view to)
     const std::string target = resolveRemotePath(m_currentFolder, to);
     if (source == "/" || target == "/")
         return notSent(FtpStatus::InvalidPath);
+    if (isSftp())
+        return sftpRename(source, target);
     // Two requests, each of one command: RNTO must come straight after RNFR, with not
     // even a CWD between them.
     FtpResult result = command("RNFR " + source);
@@ -411,5 +441,79 @@ FtpResult FtpConnection::remove(std::string_view path)
     const std::string target = resolveRemotePath(m_currentFolder, path);
     if (target == "/")
         return notSent(FtpStatus::InvalidPath);
+    if (isSftp())
+        return sftpCommands({"rm " + sftpQuoted(target)});
     return command("DELE " + target);
+}
+
+// SFTP has no current folder on the server: a folder is checked by opening it, names
+// only, which a missing folder, a file or a forbidden folder fails. (A request without
+// a body only asks for the folder's attributes, and libcurl ignores a failure of that.)
+FtpResult FtpConnection::sftpFolderCheck(const std::string& folder)
+{
+    const std::string folderUrl = url(folder);
+    return perform(Cwd::ByUrl, folder, [&](bool) {
+        prepare(folderUrl, nullptr, Cwd::ByUrl);
+        curl_easy_setopt(m_curl.get(), CURLOPT_DIRLISTONLY, 1L);
+        curl_easy_setopt(m_curl.get(), CURLOPT_WRITEFUNCTION, discardBody);
+    });
+}
+
+// SFTP's rename (version 3, all libssh2 speaks) refuses an existing target, and
+// libssh2 sends no posix-rename: on a refusal the target is removed and the rename made
+// again, in one request. Only while the source is there, though: a rename of nothing
+// must not cost the image it was to replace. The image is missing between the two
+// commands, for a moment on the server's own disk, not for the length of an upload.
+FtpResult FtpConnection::sftpRename(const std::string& source, const std::string& target)
+{
+    const std::string rename = "rename " + sftpQuoted(source) + " " + sftpQuoted(target);
+    FtpResult result = sftpCommands({rename});
+    if (result.status != FtpStatus::Refused || !sftpExists(source))
+        return result;
+    return sftpCommands({"rm " + sftpQuoted(target), rename});
+}
+
+// Whether the folder of path lists its name (names only).
+bool FtpConnection::sftpExists(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = path.substr(slash + 1);
+    const std::string folderUrl = url(folder);
+    ListingSink sink;
+    const FtpResult listed = perform(Cwd::ByUrl, folder, [&](bool) {
+        sink = ListingSink{};
+        prepare(folderUrl, nullptr, Cwd::ByUrl);
+        curl_easy_setopt(m_curl.get(), CURLOPT_DIRLISTONLY, 1L);
+        curl_easy_setopt(m_curl.get(), CURLOPT_WRITEFUNCTION, collectListing);
+        curl_easy_setopt(m_curl.get(), CURLOPT_WRITEDATA, &sink);
+    });
+    if (!listed.ok())
+        return false;
+    std::string_view rest(sink.data);
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line == name)
+            return true;
+    }
+    return false;
+}
+
+// SFTP commands in one request on the current folder ("*" first: its failure is
+// ignored), paths absolute.
+FtpResult FtpConnection::sftpCommands(const std::vector<std::string>& lines)
+{
+    curl_slist* list = nullptr;
+    for (const auto& line : lines)
+        list = curl_slist_append(list, line.c_str());
+    const SlistPtr quote(list);
+    const std::string anyUrl = url(m_currentFolder);
+    return perform(Cwd::None, m_currentFolder, [&](bool) {
+        prepare(anyUrl, quote, Cwd::None);
+        curl_easy_setopt(m_curl.get(), CURLOPT_NOBODY, 1L);
+    });
 }

@@ -5,13 +5,15 @@
 // Remote paths are resolved against the connection's current folder ("\" counts as
 // "/"). Not safe for use from two threads at once; one request at a time.
 //
-// Where later work plugs in: the URL of every request is made in url(), and the
-// options every request shares are set in prepare(); another scheme changes those two.
-// The folder is followed by this object, so a protocol without a current folder on the
-// server only needs its own changeFolder() check.
+// The scheme of the server name decides the protocol: plain FTP, FTP over TLS (ftpes,
+// ftps) or SFTP. url() makes every request's URL and prepare() sets the options every
+// request shares, the channel's TLS or SSH ones included. The folder is followed by
+// this object, so SFTP, which has no current folder on the server, gets its own check
+// in changeFolder(); its rename replaces an existing target as FTP's RNTO does.
 
 #include "ftpListing.h"
 #include "ftpReply.h"
+#include "secureOptions.h"
 #include "serverAddress.h"
 
 #include <curl/curl.h>
@@ -48,6 +50,10 @@ struct FtpResult {
     FtpReply reply;    // the server's last reply; empty when none came
     bool sent = false; // false: refused before anything went to the server
     std::string libraryError; // libcurl's own words for a failed request; empty otherwise
+    // A failed TLS or SSH connect (untrusted certificate, changed host key, ...) or an
+    // SFTP refusal: its WinInet code, with reply holding the code and text the operator
+    // is to read. 0 for everything plain FTP can fail with.
+    std::uint32_t secureError = 0;
 
     bool ok() const { return status == FtpStatus::Ok; }
 };
@@ -108,6 +114,11 @@ private:
     template <typename Setup>
     FtpResult perform(Cwd cwd, const std::string& folder, Setup&& setup);
     FtpResult command(const std::string& line);
+    bool isSftp() const { return m_settings.server.scheme == Scheme::Sftp; }
+    FtpResult sftpFolderCheck(const std::string& folder);
+    FtpResult sftpCommands(const std::vector<std::string>& lines);
+    FtpResult sftpRename(const std::string& source, const std::string& target);
+    bool sftpExists(const std::string& path);
     SlistPtr leadingCommand(const std::string& folder) const;
     bool serverHasMlst();
     FtpResult resultOf(CURLcode rc);
@@ -123,6 +134,8 @@ private:
     bool m_sentCwd = false;
     bool m_sentLogin = false;
     FtpReplyReader m_replies;
+    // TLS or SSH options and what a failure of them means; nothing for plain FTP.
+    SecureChannel m_secure;
     char m_errorText[CURL_ERROR_SIZE] = {}; // libcurl's words for the request under way
     // Last, so it is cleaned up first: the QUIT sent then still reaches the members above.
     std::unique_ptr<CURL, CurlDeleter> m_curl;

@@ -2,6 +2,7 @@
 
 #include "base/eventLog.h"
 #include "ftp/modWinInet.h"
+#include "ftp/secureOptions.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -64,6 +65,7 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     if (m_ftp == 0)
         failure = lastFailure("InternetConnect");
     m_connected = !failure;
+    m_directUploads = false;
     m_server = server;
     m_folder.clear();
     const QString event = QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
@@ -126,7 +128,7 @@ ListResult FtpSession::list()
     if (find == 0) {
         if (GetLastError() == ERROR_NO_MORE_FILES)
             return ListResult{true, std::nullopt};
-        const FtpFailure failure = lastFailure("FtpFindFirstFile");
+        FtpFailure failure = lastFailure("FtpFindFirstFile");
         EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
                               .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(failure)));
         return ListResult{false, failure};
@@ -150,15 +152,34 @@ ListResult FtpSession::list()
     return result;
 }
 
+QString FtpSession::temporaryName(const QString& remoteName)
+{
+    // One fixed name per image: a cut-short upload leaves at most this one file behind,
+    // and the next upload of the same image replaces it.
+    return remoteName + QStringLiteral(".part");
+}
+
+std::optional<FtpFailure> FtpSession::putDirect(const QByteArray& localFile, const QByteArray& remoteName,
+                                                std::int32_t transferType)
+{
+    if (!FtpPutFileA(m_ftp, localFile.constData(), remoteName.constData(), transferType, 0))
+        return lastFailure("FtpPutFile");
+    return std::nullopt;
+}
+
+void FtpSession::uploadDirectlyFromNowOn(const char* why)
+{
+    m_directUploads = true;
+    EventLog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
+                                     "this session").arg(QLatin1String(why)));
+}
+
 std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QString& remoteName,
                                               std::int32_t transferType)
 {
     QElapsedTimer watch;
     watch.start();
-    std::optional<FtpFailure> failure;
-    if (!FtpPutFileA(m_ftp, localFile.toLocal8Bit().constData(), remoteName.toLocal8Bit().constData(), transferType,
-                     0))
-        failure = lastFailure("FtpPutFile");
+    std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QFileInfo local(localFile);
     const QString event = QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
                               .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
@@ -167,6 +188,42 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
                                    outcome(failure), EventLog::took(watch));
     failure ? EventLog::warning(event) : EventLog::info(event);
     return failure;
+}
+
+std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, const QString& remoteName,
+                                                    std::int32_t transferType)
+{
+    const QByteArray local = localFile.toLocal8Bit();
+    const QByteArray remote = remoteName.toLocal8Bit();
+    if (m_directUploads)
+        return putDirect(local, remote, transferType);
+
+    const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
+    if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
+        FtpFailure failure = lastFailure("FtpPutFile");
+        // A lost connection or a missing local file: the final name is untouched, and a
+        // cut-short temporary file waits for the next upload to replace it.
+        if (failure.code != kServerReplyError)
+            return failure;
+        // The server answered with a refusal. Whatever part of the file arrived goes,
+        // where the server lets it; then the final name is tried as it always was.
+        FtpDeleteFileA(m_ftp, temporary.constData());
+        auto direct = putDirect(local, remote, transferType);
+        if (!direct)
+            uploadDirectlyFromNowOn("refused an upload under a temporary name");
+        return direct;
+    }
+    if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
+        const FtpFailure failure = lastFailure("FtpRenameFile");
+        if (failure.code != kServerReplyError)
+            return FtpFailure{failure.code, QStringLiteral("FtpPutFile")};
+        FtpDeleteFileA(m_ftp, temporary.constData());
+        auto direct = putDirect(local, remote, transferType);
+        if (!direct)
+            uploadDirectlyFromNowOn("refused to rename an uploaded file over its final name");
+        return direct;
+    }
+    return std::nullopt;
 }
 
 ServerReply FtpSession::lastReply()
@@ -206,6 +263,16 @@ QString FtpSession::errorName(std::uint32_t code)
         return QStringLiteral("ERROR_INTERNET_CANNOT_CONNECT");
     case ERROR_INTERNET_CONNECTION_ABORTED:
         return QStringLiteral("ERROR_INTERNET_CONNECTION_ABORTED");
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        return QStringLiteral("ERROR_INTERNET_SEC_CERT_DATE_INVALID");
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return QStringLiteral("ERROR_INTERNET_SEC_CERT_CN_INVALID");
+    case ERROR_INTERNET_INVALID_CA:
+        return QStringLiteral("ERROR_INTERNET_INVALID_CA");
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        return QStringLiteral("ERROR_INTERNET_SECURITY_CHANNEL_ERROR");
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+        return QStringLiteral("ERROR_INTERNET_SEC_INVALID_CERT");
     default:
         return QString();
     }

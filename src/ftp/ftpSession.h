@@ -21,8 +21,6 @@ struct FtpFailure {
 };
 
 // The server's last reply on this thread: its code and its text (lines joined by "\n").
-// Not FtpReply: that name is the FTP layer's own reply type, and two types of one name
-// in one program break each other's copies.
 struct ServerReply {
     std::int32_t code = 0;
     QString text;
@@ -76,8 +74,13 @@ public:
     const QList<RemoteEntry>& listing() const { return m_listing; }
     void clearListing() { m_listing.clear(); }
 
-    // Sends a local file into the current folder under the remote name.
+    // Sends a local file into the current folder under the remote name. The file goes
+    // to a temporary name first and is then renamed over the remote name, so that name
+    // only ever holds a complete file; a server that refuses the temporary name or the
+    // rename gets the file under its final name, for the rest of the session.
     std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
+    // The name a file travels under before it replaces the remote name.
+    static QString temporaryName(const QString& remoteName);
 
     // The server's last reply to this thread's calls, for reporting a failure.
     static ServerReply lastReply();
@@ -88,6 +91,12 @@ public:
     static QString describe(const FtpFailure& failure);
 
 private:
+    std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,
+                                            std::int32_t transferType);
+    std::optional<FtpFailure> putDirect(const QByteArray& localFile, const QByteArray& remoteName,
+                                        std::int32_t transferType);
+    void uploadDirectlyFromNowOn(const char* why);
+
     friend class FTPformTestAccess; // tests compare handles to see a session reused
 
     std::int32_t m_internet = 0; // Internet handle; 0 when not open
@@ -96,4 +105,5 @@ private:
     QList<RemoteEntry> m_listing;
     QString m_server; // of the open session, for the log
     QString m_folder; // the last folder made current, for the log; empty: the login folder
+    bool m_directUploads = false; // this session's server refused a temporary name or the rename
 };

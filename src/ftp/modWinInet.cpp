@@ -68,7 +68,7 @@ bool finish(const FtpResult& result)
         t_lastResponse = result.reply.text;
         t_lastResponseCode = result.reply.code;
     }
-    t_lastError = errorFor(result.status);
+    t_lastError = result.secureError ? result.secureError : errorFor(result.status);
     t_lastLibraryError = result.libraryError;
     return result.ok();
 }
@@ -161,11 +161,6 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std:
     const auto address = parseServerAddress(lpszServerName, nServerPort, INTERNET_DEFAULT_FTP_PORT);
     if (!address)
         return failHandle(ERROR_INTERNET_NAME_NOT_RESOLVED);
-    // Until TLS and SSH are wired in here, a name that asks for them must not connect
-    // in clear text.
-    constexpr std::uint32_t ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
-    if (address->scheme != Scheme::Ftp)
-        return failHandle(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
 
     FtpConnectionSettings settings;
     settings.server = *address;

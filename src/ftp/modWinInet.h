@@ -28,14 +28,14 @@ constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
 
 // Last-error codes this layer sets.
 constexpr std::uint32_t ERROR_SUCCESS = 0;
-constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;               // local file missing
-constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;               // stale, 0 or wrong kind of handle
-constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;               // empty folder / end of listing
-constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;           // CR or LF in a name; nothing sent
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;     // local file missing
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;     // stale, 0 or wrong kind of handle
+constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;     // empty folder / end of listing
+constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87; // CR or LF in a name; nothing sent
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
 constexpr std::uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
-constexpr std::uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;  // server said 4xx/5xx; see last response
+constexpr std::uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003; // server said 4xx/5xx; see last response
 constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr std::uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr std::uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
@@ -77,8 +77,8 @@ bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATA* lpvFindData);
 
 bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory);
 
-bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
-                 std::int32_t dwFlags, std::int32_t dwContext);
+bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile, std::int32_t dwFlags,
+                 std::int32_t dwContext);
 
 // Paths are relative to the current folder or absolute; the folder stays as it was.
 bool FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew);

@@ -89,6 +89,9 @@ public:
     std::optional<SecureFailure> failure(CURL* curl, CURLcode rc) const;
 
     Scheme scheme() const { return m_server.scheme; }
+    // libcurl's words for the last request apply() was made for (apply() points
+    // CURLOPT_ERRORBUFFER here); empty when it went through.
+    const char* errorText() const { return m_errorBuffer; }
     // The line known_hosts holds (or would hold) for this server, up to the key:
     // "host" or "[host]:port".
     std::string knownHostsName() const;

@@ -57,6 +57,10 @@ bool FtpTestServer::start()
         args << QStringLiteral("--no-mlst");
     if (m_options.diskFull)
         args << QStringLiteral("--disk-full");
+    if (m_options.refuseRename)
+        args << QStringLiteral("--refuse-rename");
+    if (!m_options.refuseSuffix.isEmpty())
+        args << QStringLiteral("--refuse-suffix") << m_options.refuseSuffix;
     if (m_options.ipv6)
         args << QStringLiteral("--ipv6");
 
@@ -150,3 +154,24 @@ bool FtpTestServer::writeFile(const QString& relativePath, const QByteArray& con
 bool FtpTestServer::makeDir(const QString& relativePath) const { return QDir().mkpath(path(relativePath)); }
 
 QString FtpTestServer::path(const QString& relativePath) const { return QDir(m_home).filePath(relativePath); }
+
+int FtpTestServer::uploadsOf(const QString& name) const
+{
+    int n = 0;
+    for (const QString& command : commands()) {
+        // A rename names the file by its path, a store by its name in the current folder.
+        if (command == QStringLiteral("STOR ") + name)
+            ++n;
+        else if (command.startsWith(QStringLiteral("RNTO ")) &&
+                 (command.endsWith(QLatin1Char('/') + name) || command == QStringLiteral("RNTO ") + name))
+            ++n;
+    }
+    return n;
+}
+
+int FtpTestServer::storesOf(const QString& name) const
+{
+    const QStringList all = commands();
+    return static_cast<int>(all.count(QStringLiteral("STOR ") + name) +
+                            all.count(QStringLiteral("STOR ") + name + QStringLiteral(".part")));
+}

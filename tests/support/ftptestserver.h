@@ -34,6 +34,8 @@ struct FtpTestServerOptions {
     double idleTimeoutSeconds = 0;  // close idle control connections (421) after this; 0: the server default (300 s)
     bool noMlst = false;          // no MLST in FEAT and no MLSD, so clients must use LIST
     bool diskFull = false;        // STOR answered 552
+    bool refuseRename = false;    // RNFR answered 550
+    QString refuseSuffix;         // STOR of names ending with this answered 553
     bool ipv6 = false;            // listen on ::1 instead of 127.0.0.1
 };
 
@@ -59,6 +61,11 @@ public:
     QStringList commands() const;
     // Forgets the commands received so far, so a test can look at what one call sent.
     void clearCommands();
+    // Uploads of a file that reached its name: a temporary file renamed over it, or a
+    // store straight under the name.
+    int uploadsOf(const QString& name) const;
+    // Stores begun for a file, under its temporary name or its own.
+    int storesOf(const QString& name) const;
 
     // Writes a file below home (folders made as needed). Returns false on failure.
     bool writeFile(const QString& relativePath, const QByteArray& content) const;

@@ -1,0 +1,140 @@
+// The window with a secure server in its server box: trust read from beside ftp.txt,
+// the tree, the manual transfer landing byte for byte, and a refused login shown as
+// for plain FTP. The window's own plain test server stands by unused.
+#include "formharness.h"
+#include "ftp/modWinInet.h"
+#include "ftp/secureOptions.h"
+#include "ftpstestserver.h"
+#include "sftptestserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Points the started window at a secure server and connects, as the operator would.
+void connectWindow(FormHarness& h, const QString& name, const QString& user, const QString& password)
+{
+    h.f().text1->setText(name);
+    h.f().text2->setText(user);
+    h.f().text3->setText(password);
+    h.f().text4->setText(name + QStringLiteral("/pub"));
+    h.f().Text5->setText(h.folder.filePath(QStringLiteral("13.jpg")));
+    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+}
+
+} // namespace
+
+class TestSecureWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { SetTrustFolder({}); }
+
+    void ftpesThroughTheWindow()
+    {
+        QString why;
+        if (!FtpsTestServer::available(&why))
+            QSKIP(qPrintable(why));
+        FtpsTestServer server;
+        QVERIFY(server.makeDir(QStringLiteral("pub")));
+        QVERIFY(server.start());
+        FormHarness h;
+        const QByteArray image(300 * 1024, '\x5a');
+        h.folder.writeFile("13.jpg", image);
+        QVERIFY(h.start());
+        // Trust is read from beside ftp.txt.
+        QCOMPARE(QDir(QString::fromStdString(GetTrustFolder())), QDir(h.folder.path()));
+        const QString name = QString::fromLatin1(server.serverName());
+
+        // Not trusted yet: no session, nothing of the login sent.
+        connectWindow(h, name, server.user(), server.password());
+        QVERIFY(!h.f().connected());
+        QCOMPARE(server.commands(), QStringList{QStringLiteral("AUTH TLS")});
+
+        h.folder.writeFile(QString::fromLatin1(kTrustedCertificatesFile), server.certificatePem());
+        connectWindow(h, name, server.user(), server.password());
+        QVERIFY(h.f().connected());
+        QVERIFY(h.childKeys(name).contains(name + QStringLiteral("/pub")));
+        h.f().Command5->click();
+        QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
+        QCOMPARE(readFile(server.path(QStringLiteral("pub/13.jpg"))), image);
+    }
+
+    void sftpThroughTheWindow()
+    {
+        QString why;
+        if (!SftpTestServer::available(&why))
+            QSKIP(qPrintable(why));
+        SftpTestServer server;
+        QVERIFY(server.makeDir(QStringLiteral("pub")));
+        QVERIFY(server.start());
+        FormHarness h;
+        const QByteArray image(300 * 1024, '\xa5');
+        h.folder.writeFile("13.jpg", image);
+        QVERIFY(h.start());
+        const QString name = QString::fromLatin1(server.serverName());
+
+        // A refused login reads as the FTP server's 530.
+        connectWindow(h, name, server.user(), QStringLiteral("wrong"));
+        QVERIFY(!h.f().connected());
+        QCOMPARE(h.platform.messages.size(), 1);
+        QVERIFY2(h.platform.messages.value(0).startsWith(QStringLiteral("InternetConnect Extd Err: 530 ")),
+                 qPrintable(h.platform.messages.value(0)));
+        h.platform.messages.clear();
+
+        connectWindow(h, name, server.user(), server.password());
+        QVERIFY(h.f().connected());
+        QVERIFY(QFile::exists(h.folder.filePath(QString::fromLatin1(kKnownHostsFile))));
+        QVERIFY(h.childKeys(name).contains(name + QStringLiteral("/pub")));
+        h.f().Command5->click();
+        QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
+        QCOMPARE(readFile(server.path(QStringLiteral("pub/13.jpg"))), image);
+    }
+
+    // The hourly cycle on the stepped clock: connect, the upload through its part file
+    // (the second of the hour renamed over the first), disconnect.
+    void sftpHourlyCycle()
+    {
+        QString why;
+        if (!SftpTestServer::available(&why))
+            QSKIP(qPrintable(why));
+        SftpTestServer server;
+        QVERIFY(server.makeDir(QStringLiteral("pub")));
+        QVERIFY(server.start());
+        const QString name = QString::fromLatin1(server.serverName());
+        FormHarness h({}, "\"" + server.serverName() + "\",\"user\",\"secret\",\"" + server.serverName() +
+                              "/pub\",\"30\",\"20\"\r\n");
+        QByteArray ten(70000, '\0');
+        for (int i = 0; i < ten.size(); ++i)
+            ten[i] = static_cast<char>(i * 7 + i / 256);
+        h.folder.writeFile("10.jpg", ten);
+        h.platform.setTime(10, 29, 0);
+        QVERIFY(h.start());
+        // The harness points the boxes at its own server; back to what ftp.txt said.
+        h.f().text1->setText(name);
+        h.f().text4->setText(name + QStringLiteral("/pub"));
+        emit h.f().Timer3->timeout();
+        QTest::mouseClick(h.f().Command4, Qt::LeftButton);
+
+        StepClockTo(h, 10, 30, 10);
+        QVERIFY(h.f().connected());
+        StepClockTo(h, 10, 30, 35);
+        QVERIFY(!h.f().connected());
+        QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), ten);
+        QVERIFY(!QFile::exists(server.path(QStringLiteral("pub/10.jpg.part"))));
+        // The second upload found the first one's image in the way.
+        QVERIFY2(server.events().count(QStringLiteral("remove /pub/10.jpg")) == 1,
+                 qPrintable(server.events().join(" | ")));
+        QVERIFY2(h.platform.messages.isEmpty(), qPrintable(h.platform.messages.join(" | ")));
+    }
+};
+
+QTEST_MAIN(TestSecureWindow)
+#include "test_securewindow.moc"
