@@ -124,7 +124,8 @@ echo "soak: $hours hourly cycles, program pid $skylark_pid, server port $port"
 for ((h = 0; h < hours; h++)); do
     stamp=$(at "$h")
     file=$(printf '%02d.jpg' $((h % 24)))
-    stores_before=$(grep -c "^STOR $file\$" "$commands" || true)
+    # Stored under the final name or a temporary one beside it, then renamed.
+    stores_before=$(grep -c "^STOR $file" "$commands" || true)
     if ((h % 2 == 0)); then
         kind=plain
         head -c $((20000 + (RANDOM % 40000))) /dev/urandom >"$prog/$file"
@@ -145,7 +146,7 @@ for ((h = 0; h < hours; h++)); do
     clock "$stamp:30:05" 20
     sleep 1.4
     clock "$stamp:30:40" 1000
-    stores=$(( $(grep -c "^STOR $file\$" "$commands" || true) - stores_before ))
+    stores=$(( $(grep -c "^STOR $file" "$commands" || true) - stores_before ))
     if [ "$kind" = plain ]; then
         good=$((good + 1))
         if cmp -s "$prog/$file" "$home/pub/$file"; then
