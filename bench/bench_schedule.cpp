@@ -61,7 +61,6 @@ private:
     }
 
 public:
-
     DesktopPlatform desktop;
     QString folder;
     qint64 offsetSeconds = 0;

@@ -105,7 +105,8 @@ void TestFormTimer::timersTickInTheOrderTheyWereArmed()
         // The first and the last beat may be cut by the arming and by this check.
         for (qsizetype i = 1; i + 1 < keys.size(); ++i) {
             const QStringList got = beats[keys[i]];
-            const QStringList want = keys[i] % 2 == 0 && got.contains("slow") ? QStringList{"slow"} + expected : expected;
+            const QStringList want =
+                keys[i] % 2 == 0 && got.contains("slow") ? QStringList{"slow"} + expected : expected;
             QVERIFY2(got == want, qPrintable(got.join(' ')));
         }
     };

@@ -105,7 +105,8 @@ private:
     void post(FormTimer* timer)
     {
         if (timer->running())
-            QMetaObject::invokeMethod(timer, [timer] { emit timer->timeout(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                timer, [timer] { emit timer->timeout(); }, Qt::QueuedConnection);
     }
 
     void pointAt(const FtpTestServer& server)

@@ -25,7 +25,8 @@ const QString kExecutable = QStringLiteral(SKYLARK_PICTURE_DIR "/skylark");
 // the executable is), the pictures, and ftp.txt.
 class Installed {
 public:
-    explicit Installed(const QByteArray& settings = "\"127.0.0.1:9\",\"u\",\"pw\",\"127.0.0.1:9/pub\",\"30\",\"20\"\r\n")
+    explicit Installed(
+        const QByteArray& settings = "\"127.0.0.1:9\",\"u\",\"pw\",\"127.0.0.1:9/pub\",\"30\",\"20\"\r\n")
     {
         const QDir from(QStringLiteral(SKYLARK_PICTURE_DIR));
         for (const QString& name : from.entryList(QDir::Files))
@@ -121,8 +122,8 @@ void TestInstance::aSecondOneOnTheSameFolderEndsAtOnce()
     QCOMPARE(here.second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(here.second.exitCode(), 3);
     const QString said = QString::fromUtf8(here.second.readAllStandardError());
-    const QString expected = QStringLiteral("ERROR end: another Skylark (pid %1) already runs in this folder")
-                                 .arg(here.first.processId());
+    const QString expected =
+        QStringLiteral("ERROR end: another Skylark (pid %1) already runs in this folder").arg(here.first.processId());
     QVERIFY2(said.contains(expected), qPrintable(said));
     QVERIFY2(here.log().contains(expected), qPrintable(here.log()));
     QCOMPARE(lockOwner(here.lockFile()), here.first.processId());
@@ -161,9 +162,8 @@ void TestInstance::aLockWhoseProcessIdWasReusedIsTakenOver()
 {
     // A lock naming a process that runs but is not Skylark (here: this test).
     Installed here;
-    here.write("skylark.lock",
-               QByteArray::number(QCoreApplication::applicationPid()) + "\nskylark\n" + QSysInfo::machineHostName().toUtf8() +
-                   "\n");
+    here.write("skylark.lock", QByteArray::number(QCoreApplication::applicationPid()) + "\nskylark\n" +
+                                   QSysInfo::machineHostName().toUtf8() + "\n");
     here.start(here.first);
     QVERIFY2(here.waitUntilUp(here.first), qPrintable(here.log()));
     QCOMPARE(lockOwner(here.lockFile()), here.first.processId());

@@ -60,7 +60,8 @@ void FTPform::armProgramEnd()
     const long wait = ProgramEndWait(NumericValue(endHour), NumericValue(endMinute), NumericValue(endSecond),
                                      NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
     lEndWait = static_cast<std::int32_t>(wait);
-    EventLog::info(QStringLiteral("program end: armed for %1:%2:%3, in %4 s").arg(endHour, endMinute, endSecond).arg(wait));
+    EventLog::info(
+        QStringLiteral("program end: armed for %1:%2:%3, in %4 s").arg(endHour, endMinute, endSecond).arg(wait));
 
     // The window keeps working during the wait: every other handler, another arming
     // included, runs from in here. The wait sleeps until an event or a short wake-up

@@ -28,7 +28,8 @@ bool FTPform::Form_Load()
     try {
         startUp();
     } catch (const std::exception& fault) {
-        EventLog::fault("Form_Load", fault, QStringLiteral("shown: ") + kMissingFiles + QStringLiteral(", then the end"));
+        EventLog::fault("Form_Load", fault,
+                        QStringLiteral("shown: ") + kMissingFiles + QStringLiteral(", then the end"));
         m_platform.showMessage(kMissingFiles);
         m_platform.endProcess();
         return false;

@@ -109,8 +109,8 @@ int main(int argc, char** argv)
         curl_global_cleanup();
         return kExitFolderTaken;
     case InstanceLock::Outcome::Unavailable:
-        EventLog::warning(QStringLiteral("lock: %1; a second Skylark in this folder would not be noticed")
-                              .arg(lock.reason()));
+        EventLog::warning(
+            QStringLiteral("lock: %1; a second Skylark in this folder would not be noticed").arg(lock.reason()));
         break;
     }
     platform.setOnEnd([&lock] {

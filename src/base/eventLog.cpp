@@ -62,7 +62,9 @@ QString timestamp(const QDateTime& now)
     const int offset = now.offsetFromUtc();
     const int minutes = (offset < 0 ? -offset : offset) / 60;
     return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 // One event, one line: line breaks and other control characters a server's reply or a

@@ -21,20 +21,20 @@
 
 namespace {
 
-#define SKYLARK_CURL_ENTRY_POINTS(X)                                                                               \
-    X(curl_global_init)                                                                                            \
-    X(curl_global_cleanup)                                                                                         \
-    X(curl_easy_init)                                                                                              \
-    X(curl_easy_setopt)                                                                                            \
-    X(curl_easy_perform)                                                                                           \
-    X(curl_easy_cleanup)                                                                                           \
-    X(curl_easy_getinfo)                                                                                           \
-    X(curl_easy_reset)                                                                                             \
-    X(curl_easy_strerror)                                                                                          \
-    X(curl_slist_append)                                                                                           \
-    X(curl_slist_free_all)                                                                                         \
-    X(curl_free)                                                                                                   \
-    X(curl_version)                                                                                                \
+#define SKYLARK_CURL_ENTRY_POINTS(X)                                                                                   \
+    X(curl_global_init)                                                                                                \
+    X(curl_global_cleanup)                                                                                             \
+    X(curl_easy_init)                                                                                                  \
+    X(curl_easy_setopt)                                                                                                \
+    X(curl_easy_perform)                                                                                               \
+    X(curl_easy_cleanup)                                                                                               \
+    X(curl_easy_getinfo)                                                                                               \
+    X(curl_easy_reset)                                                                                                 \
+    X(curl_easy_strerror)                                                                                              \
+    X(curl_slist_append)                                                                                               \
+    X(curl_slist_free_all)                                                                                             \
+    X(curl_free)                                                                                                       \
+    X(curl_version)                                                                                                    \
     X(curl_version_info)
 
 struct Api {
@@ -65,8 +65,8 @@ void load()
     }
     static Api api;
     bool complete = true;
-#define SKYLARK_CURL_RESOLVE(name)                                                                                 \
-    api.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                                         \
+#define SKYLARK_CURL_RESOLVE(name)                                                                                     \
+    api.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                                             \
     complete = complete && api.name;
     SKYLARK_CURL_ENTRY_POINTS(SKYLARK_CURL_RESOLVE)
 #undef SKYLARK_CURL_RESOLVE

@@ -68,10 +68,10 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     m_directUploads = false;
     m_server = server;
     m_folder.clear();
-    const QString event = QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
-                              .arg(EventLog::quote(server), EventLog::quote(user),
-                                   passive ? QStringLiteral("yes") : QStringLiteral("no"), outcome(failure),
-                                   EventLog::took(watch));
+    const QString event =
+        QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
+            .arg(EventLog::quote(server), EventLog::quote(user), passive ? QStringLiteral("yes") : QStringLiteral("no"),
+                 outcome(failure), EventLog::took(watch));
     failure ? EventLog::warning(event) : EventLog::info(event);
     return failure;
 }
@@ -82,7 +82,8 @@ void FtpSession::disconnect()
         QElapsedTimer watch;
         watch.start();
         InternetCloseHandle(m_ftp);
-        EventLog::info(QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+        EventLog::info(
+            QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
     }
     m_ftp = 0;
     m_listing.clear();
@@ -95,7 +96,8 @@ void FtpSession::close()
         QElapsedTimer watch;
         watch.start();
         InternetCloseHandle(m_ftp);
-        EventLog::info(QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+        EventLog::info(
+            QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
     }
     if (m_internet != 0)
         InternetCloseHandle(m_internet);
@@ -171,7 +173,8 @@ void FtpSession::uploadDirectlyFromNowOn(const char* why)
 {
     m_directUploads = true;
     EventLog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
-                                     "this session").arg(QLatin1String(why)));
+                                     "this session")
+                          .arg(QLatin1String(why)));
 }
 
 std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QString& remoteName,
@@ -181,11 +184,11 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
     watch.start();
     std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QFileInfo local(localFile);
-    const QString event = QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
-                              .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
-                                   EventLog::quote(localFile),
-                                   local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
-                                   outcome(failure), EventLog::took(watch));
+    const QString event =
+        QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
+            .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
+                 EventLog::quote(localFile), local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
+                 outcome(failure), EventLog::took(watch));
     failure ? EventLog::warning(event) : EventLog::info(event);
     return failure;
 }

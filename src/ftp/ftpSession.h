@@ -103,7 +103,7 @@ private:
     std::int32_t m_ftp = 0;      // session handle; 0 when no session
     bool m_connected = false;
     QList<RemoteEntry> m_listing;
-    QString m_server; // of the open session, for the log
-    QString m_folder; // the last folder made current, for the log; empty: the login folder
+    QString m_server;             // of the open session, for the log
+    QString m_folder;             // the last folder made current, for the log; empty: the login folder
     bool m_directUploads = false; // this session's server refused a temporary name or the rename
 };
