@@ -21,6 +21,14 @@ namespace {
 
 const QString kExecutable = QStringLiteral(SKYLARK_PICTURE_DIR "/skylark");
 
+qint64 lockOwner(const QString& path)
+{
+    QLockFile lock(path);
+    qint64 pid = 0;
+    QString host, app;
+    return lock.getLockInfo(&pid, &host, &app) ? pid : 0;
+}
+
 // A program folder of its own: the executable copied in (the program folder is where
 // the executable is), the pictures, and ftp.txt.
 class Installed {
@@ -61,7 +69,7 @@ public:
         p.setWorkingDirectory(dir.path());
         p.start(dir.filePath("skylark"), arguments);
     }
-    // Up: its start is logged and it holds the lock; at most 30 s (a sanitizer build is slow).
+    // Up: its start is logged and the lock names it; at most 30 s (a sanitizer build is slow).
     bool waitUntilUp(QProcess& p)
     {
         const QString mine = QStringLiteral("pid=%1").arg(p.processId());
@@ -72,7 +80,7 @@ public:
             return false;
         }
         while (t.elapsed() < 30000 && p.state() == QProcess::Running) {
-            if (log().contains(mine) && QFile::exists(lockFile()))
+            if (log().contains(mine) && lockOwner(lockFile()) == p.processId())
                 return true;
             QTest::qWait(50);
         }
@@ -82,14 +90,6 @@ public:
     QTemporaryDir dir;
     QProcess first, second;
 };
-
-qint64 lockOwner(const QString& path)
-{
-    QLockFile lock(path);
-    qint64 pid = 0;
-    QString host, app;
-    return lock.getLockInfo(&pid, &host, &app) ? pid : 0;
-}
 
 } // namespace
 

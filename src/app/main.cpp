@@ -73,17 +73,8 @@ int main(int argc, char** argv)
     parser.process(app);
     const bool arm = parser.isSet(kArm);
 
-    DesktopPlatform platform;
-    const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
-    EventLog::open(folder);
-    EventLog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
-                       .arg(QCoreApplication::applicationVersion(), EventLog::quote(folder))
-                       .arg(QCoreApplication::applicationPid())
-                       .arg(arm ? QStringLiteral(" --arm") : QString()));
-
-    // A stop request is taken from here on: one that came while the window was still
-    // being built would otherwise end the process without the end being logged or the
-    // lock released. It is handled once the event loop runs.
+    // Caught from here on: a stop that comes before the window is up waits in the event
+    // loop's queue and is handled as soon as the loop runs, instead of killing the process.
     FTPform* window = nullptr;
     QString how = QStringLiteral("the window was closed");
     OnEndRequest(&app, [&](const QString& signal) {
@@ -95,6 +86,14 @@ int main(int argc, char** argv)
             window->close();
         QCoreApplication::quit();
     });
+
+    DesktopPlatform platform;
+    const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
+    EventLog::open(folder);
+    EventLog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
+                       .arg(QCoreApplication::applicationVersion(), EventLog::quote(folder))
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(arm ? QStringLiteral(" --arm") : QString()));
 
     InstanceLock lock(folder);
     switch (lock.acquire()) {
