@@ -148,17 +148,15 @@ CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...)
     va_list args;
     va_start(args, option);
     CURLcode rc;
-    // Same pointer type for objects and blobs, but the ranges are libcurl's and kept apart.
-    // NOLINTNEXTLINE(bugprone-branch-clone)
+    // long and curl_off_t are one type on some platforms, not on all: the branch that
+    // looks like a clone of the off_t one is not.
     if (option < CURLOPTTYPE_OBJECTPOINT)
-        rc = a->curl_easy_setopt(curl, option, va_arg(args, long));
-    else if (option < CURLOPTTYPE_FUNCTIONPOINT)
-        rc = a->curl_easy_setopt(curl, option, va_arg(args, void*));
-    else if (option < CURLOPTTYPE_OFF_T)
+        rc = a->curl_easy_setopt(curl, option, va_arg(args, long)); // NOLINT(bugprone-branch-clone)
+    else if (option >= CURLOPTTYPE_FUNCTIONPOINT && option < CURLOPTTYPE_OFF_T)
         rc = a->curl_easy_setopt(curl, option, va_arg(args, void (*)()));
-    else if (option < CURLOPTTYPE_BLOB)
+    else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB)
         rc = a->curl_easy_setopt(curl, option, va_arg(args, curl_off_t));
-    else
+    else // objects and blobs both travel as pointers
         rc = a->curl_easy_setopt(curl, option, va_arg(args, void*));
     va_end(args);
     return rc;
