@@ -23,7 +23,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double seconds(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
 
 struct Stats {
     double median, min, max;
@@ -38,8 +41,8 @@ Stats summarise(std::vector<double> v)
 bool cycle(const std::string& server, const char* user, const char* password, const char* file)
 {
     const HINTERNET hi = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const HINTERNET hFtp = InternetConnectA(hi, server.c_str(), 0, user, password, INTERNET_SERVICE_FTP,
-                                            INTERNET_FLAG_PASSIVE, 0);
+    const HINTERNET hFtp =
+        InternetConnectA(hi, server.c_str(), 0, user, password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
     const bool ok = hFtp && FtpSetCurrentDirectoryA(hFtp, "/up") &&
                     FtpPutFileA(hFtp, file, "bench.bin", FTP_TRANSFER_TYPE_BINARY, 0);
     if (!ok)

@@ -22,8 +22,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QString family = QStringLiteral("ＭＳ Ｐゴシック");
-    QFont::insertSubstitutions(family, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                                        QStringLiteral("Noto Sans CJK JP")});
+    QFont::insertSubstitutions(
+        family, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});
     QWidget window;
     QFont font(family);
     font.setPointSizeF(9);

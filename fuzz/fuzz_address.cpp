@@ -60,8 +60,8 @@ void checkResolved(const std::string& r)
     require(r.find('\\') == std::string::npos);
     require(r.find("/./") == std::string::npos && r.find("/../") == std::string::npos);
     require(!r.ends_with("/.") && !r.ends_with("/.."));
-    require(resolveRemotePath("/", r) == r);  // resolving again changes nothing
-    require(resolveRemotePath("/elsewhere", r) == r);  // absolute: the current folder no longer counts
+    require(resolveRemotePath("/", r) == r);          // resolving again changes nothing
+    require(resolveRemotePath("/elsewhere", r) == r); // absolute: the current folder no longer counts
 }
 
 void checkUrl(const ServerAddress& server, const std::string& folder, std::string_view file)
@@ -70,7 +70,7 @@ void checkUrl(const ServerAddress& server, const std::string& folder, std::strin
     require(url.find_first_of("\r\n", 0) == std::string::npos);
     std::unique_ptr<CURLU, UrlDeleter> u(curl_url());
     if (curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
-        return;  // libcurl refuses it: the call fails, nothing is sent anywhere
+        return; // libcurl refuses it: the call fails, nothing is sent anywhere
     std::string host = part(u.get(), CURLUPART_HOST);
     if (server.ipv6 && host.size() >= 2 && host.front() == '[')
         host = host.substr(1, host.size() - 2);
@@ -102,7 +102,9 @@ void checkUrl(const ServerAddress& server, const std::string& folder, std::strin
     require(part(u.get(), CURLUPART_PORT) == std::to_string(server.port));
     // The scheme decides the protocol and whether TLS or SSH is spoken; a URL that
     // named another would send the password another way than the box said.
-    const char* expectedScheme = server.scheme == Scheme::Sftp ? "sftp" : server.scheme == Scheme::Ftps ? "ftps" : "ftp";
+    const char* expectedScheme = server.scheme == Scheme::Sftp   ? "sftp"
+                                 : server.scheme == Scheme::Ftps ? "ftps"
+                                                                 : "ftp";
     require(part(u.get(), CURLUPART_SCHEME) == expectedScheme);
     require(part(u.get(), CURLUPART_USER).empty());
     require(part(u.get(), CURLUPART_QUERY).empty());
@@ -144,8 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkResolved(resolved);
 
     const std::string encoded = percentEncode(path);
-    require(encoded.find_first_not_of(
-                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%") == std::string::npos);
+    require(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%") ==
+            std::string::npos);
 
     const auto server = parseServerAddress(name, explicitPort);
     // "ftp://" changes nothing: a name reads the same with it as without it.

@@ -43,7 +43,7 @@ void checkCopy(std::string_view name, std::size_t capacity)
     const std::size_t len = std::strlen(buffer.get());
     require(std::memcmp(buffer.get(), name.data(), len) == 0);
     if (name.substr(0, capacity - 1).find('\0') != std::string_view::npos)
-        return;  // a zero byte in the name ends the C string early; nothing more to say
+        return; // a zero byte in the name ends the C string early; nothing more to say
     if (name.size() < capacity) {
         require(len == name.size());
     } else {

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define require(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort(); \
-        } \
+#define require(condition)                                                                                             \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                              \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)

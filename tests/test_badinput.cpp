@@ -164,10 +164,9 @@ void TestBadInput::longBoxesSavedAndReloaded()
     QCOMPARE(h.platform.endCalls, 0);
     const QStringList loaded = boxTexts(second);
     for (int i = 0; i < 5; ++i)
-        QVERIFY2(loaded[i] == saved[i], qPrintable(QString("box %1: %2 chars back, %3 saved")
-                                                        .arg(i)
-                                                        .arg(loaded[i].size())
-                                                        .arg(saved[i].size())));
+        QVERIFY2(
+            loaded[i] == saved[i],
+            qPrintable(QString("box %1: %2 chars back, %3 saved").arg(i).arg(loaded[i].size()).arg(saved[i].size())));
     // The second is read as its first two characters, as it always was.
     QCOMPARE(loaded[5], saved[5].left(2));
     QVERIFY2(clock.elapsed() < 10000, "saving and loading long boxes took too long");
@@ -365,9 +364,9 @@ void TestBadInput::japaneseEverywhere()
     const QString server = h.serverName();
 
     // Saved and reloaded as typed, the server box included.
-    const QStringList texts = {QStringLiteral("日本のサーバ"), QStringLiteral("利用者"), QStringLiteral("合言葉"),
-                               QStringLiteral("日本のサーバ/写真/カメラ"), QStringLiteral("３０"),
-                               QStringLiteral("２０")};
+    const QStringList texts = {QStringLiteral("日本のサーバ"), QStringLiteral("利用者"),
+                               QStringLiteral("合言葉"),       QStringLiteral("日本のサーバ/写真/カメラ"),
+                               QStringLiteral("３０"),         QStringLiteral("２０")};
     QLineEdit* boxes[] = {f.text1, f.text2, f.text3, f.text4, f.Text8, f.Text6};
     for (int i = 0; i < 6; ++i)
         boxes[i]->setText(texts[i]);

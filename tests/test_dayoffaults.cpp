@@ -54,9 +54,8 @@ QByteArray sha256Of(const QString& path)
 
 int openDescriptors()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
-                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                                .size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 // Bytes the program holds on the heap. Under the address sanitizer the resident size
@@ -71,7 +70,10 @@ qint64 liveHeapBytes()
 #endif
 }
 
-QString fileOfHour(int hour) { return QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0')); }
+QString fileOfHour(int hour)
+{
+    return QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0'));
+}
 
 // The longest single timer tick of a stretch of the day, and which one it was.
 struct LongestTick {
@@ -162,10 +164,7 @@ public:
 
     // For the silent servers: some tick did wait for the silence, so the server was
     // silent indeed and the bound, not luck, ended the wait.
-    void expectWaitedForSilence()
-    {
-        QVERIFY2(longest.seconds >= kBoundSeconds - 0.1, qPrintable(longest.what));
-    }
+    void expectWaitedForSilence() { QVERIFY2(longest.seconds >= kBoundSeconds - 0.1, qPrintable(longest.what)); }
 
     // Leaves the hour: the window must be disconnected with only its Internet handle
     // open, whatever happened; the hour's own server goes; the boxes point back at the
@@ -213,11 +212,11 @@ public:
 };
 
 // Runs a helper that checks with QVERIFY/QCOMPARE and stops the test when it failed.
-#define CHECKED(call)                                                                                                 \
-    do {                                                                                                              \
-        call;                                                                                                         \
-        if (QTest::currentTestFailed())                                                                               \
-            return;                                                                                                   \
+#define CHECKED(call)                                                                                                  \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
     } while (false)
 
 } // namespace

@@ -21,17 +21,16 @@ class TestFtpListing : public QObject {
 private slots:
     void unixListing()
     {
-        const std::string text =
-            "total 12\r\n"
-            "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 pub\r\n"
-            "-rw-r--r--   1 user     group     5000000000 Dec 07  2023 two  spaces .jpg\r\n"
-            "lrwxrwxrwx   1 user     group          11 Mar 01 09:30 latest -> pub/a.jpg\r\n"
-            "crw-rw-rw-   1 root     root       1,   3 Feb 14 12:00 null\r\n"
-            "-rw-r--r--   1 owner   123 Apr  1 08:00 nogroup.txt\n"
-            "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 .\r\n"
-            "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 ..\r\n"
-            "-rw-r--r--   1 user     group          10 Jan 05 10:00 写真 2024.jpg\r\n"
-            "garbage line\r\n";
+        const std::string text = "total 12\r\n"
+                                 "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 pub\r\n"
+                                 "-rw-r--r--   1 user     group     5000000000 Dec 07  2023 two  spaces .jpg\r\n"
+                                 "lrwxrwxrwx   1 user     group          11 Mar 01 09:30 latest -> pub/a.jpg\r\n"
+                                 "crw-rw-rw-   1 root     root       1,   3 Feb 14 12:00 null\r\n"
+                                 "-rw-r--r--   1 owner   123 Apr  1 08:00 nogroup.txt\n"
+                                 "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 .\r\n"
+                                 "drwxr-xr-x   2 user     group        4096 Jan 05 10:00 ..\r\n"
+                                 "-rw-r--r--   1 user     group          10 Jan 05 10:00 写真 2024.jpg\r\n"
+                                 "garbage line\r\n";
         const auto entries = parseListListing(text);
         QCOMPARE(names(entries), QString("pub/|two  spaces .jpg|latest|null|nogroup.txt|写真 2024.jpg"));
         QCOMPARE(entries[1].size, std::uint64_t(5000000000ULL));
@@ -40,11 +39,10 @@ private slots:
 
     void dosListing()
     {
-        const std::string text =
-            "01-01-24  10:00AM       <DIR>          Camera Shots\r\n"
-            "12-31-2023  11:59PM             123456 image 1.jpg\r\n"
-            "02-03-24  14:05                    7 plain24h.txt\r\n"
-            "01-01-24  10:00AM       <DIR>          .\r\n";
+        const std::string text = "01-01-24  10:00AM       <DIR>          Camera Shots\r\n"
+                                 "12-31-2023  11:59PM             123456 image 1.jpg\r\n"
+                                 "02-03-24  14:05                    7 plain24h.txt\r\n"
+                                 "01-01-24  10:00AM       <DIR>          .\r\n";
         const auto entries = parseListListing(text);
         QCOMPARE(names(entries), QString("Camera Shots/|image 1.jpg|plain24h.txt"));
         QCOMPARE(entries[1].size, std::uint64_t(123456));
@@ -52,13 +50,12 @@ private slots:
 
     void mlsdListing()
     {
-        const std::string text =
-            "type=cdir;perm=el;modify=20240101000000; .\r\n"
-            "type=pdir;perm=el;modify=20240101000000; ..\r\n"
-            "type=dir;perm=el;modify=20240101000000; sub folder\r\n"
-            "type=file;size=42;modify=20240101000000;  leading blank.txt\r\n"
-            "Type=DIR;Size=0; 日本語\r\n"
-            "type=OS.unix=slink:/x;size=1; link\r\n";
+        const std::string text = "type=cdir;perm=el;modify=20240101000000; .\r\n"
+                                 "type=pdir;perm=el;modify=20240101000000; ..\r\n"
+                                 "type=dir;perm=el;modify=20240101000000; sub folder\r\n"
+                                 "type=file;size=42;modify=20240101000000;  leading blank.txt\r\n"
+                                 "Type=DIR;Size=0; 日本語\r\n"
+                                 "type=OS.unix=slink:/x;size=1; link\r\n";
         const auto entries = parseMlsdListing(text);
         QCOMPARE(names(entries), QString("sub folder/| leading blank.txt|日本語/|link"));
         QCOMPARE(entries[1].size, std::uint64_t(42));
@@ -78,7 +75,7 @@ private slots:
     {
         char buf[8];
         std::memset(buf, 'x', sizeof buf);
-        copyTruncatedUtf8("abcde日本", buf, sizeof buf);  // 日 would need bytes 5..7, only 5..6 fit
+        copyTruncatedUtf8("abcde日本", buf, sizeof buf); // 日 would need bytes 5..7, only 5..6 fit
         QCOMPARE(QByteArray(buf), QByteArray("abcde"));
         copyTruncatedUtf8("ab", buf, sizeof buf);
         QCOMPARE(QByteArray(buf), QByteArray("ab"));
@@ -178,14 +175,30 @@ private slots:
         QTest::addColumn<QString>("cwd");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("backslash is root") << "/a/b" << "\\" << "/";
-        QTest::newRow("absolute") << "/a" << "/x/y/" << "/x/y";
-        QTest::newRow("relative") << "/a" << "b/c" << "/a/b/c";
-        QTest::newRow("dots") << "/a/b" << "../c/./d" << "/a/c/d";
-        QTest::newRow("above root") << "/" << "../../x" << "/x";
-        QTest::newRow("backslashes") << "/" << "\\pub\\cam" << "/pub/cam";
-        QTest::newRow("empty stays") << "/a/b" << "" << "/a/b";
-        QTest::newRow("double slash") << "/" << "//a//b" << "/a/b";
+        QTest::newRow("backslash is root") << "/a/b"
+                                           << "\\"
+                                           << "/";
+        QTest::newRow("absolute") << "/a"
+                                  << "/x/y/"
+                                  << "/x/y";
+        QTest::newRow("relative") << "/a"
+                                  << "b/c"
+                                  << "/a/b/c";
+        QTest::newRow("dots") << "/a/b"
+                              << "../c/./d"
+                              << "/a/c/d";
+        QTest::newRow("above root") << "/"
+                                    << "../../x"
+                                    << "/x";
+        QTest::newRow("backslashes") << "/"
+                                     << "\\pub\\cam"
+                                     << "/pub/cam";
+        QTest::newRow("empty stays") << "/a/b"
+                                     << ""
+                                     << "/a/b";
+        QTest::newRow("double slash") << "/"
+                                      << "//a//b"
+                                      << "/a/b";
     }
     void remotePath()
     {

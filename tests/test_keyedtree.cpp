@@ -22,8 +22,8 @@ class TestKeyedTree : public QObject {
     // ftp1 { ftp1/pub { ftp1/pub/x, ftp1/pub/sub { ftp1/pub/sub/y } }, ftp1/a.txt }
     void addServer()
     {
-        const QStringList nodes{"ftp1", "root", "ftp1/pub", "closed", "ftp1/pub/x", "leaf",
-                                "ftp1/pub/sub", "closed", "ftp1/pub/sub/y", "leaf", "ftp1/a.txt", "leaf"};
+        const QStringList nodes{"ftp1",         "root",   "ftp1/pub",       "closed", "ftp1/pub/x", "leaf",
+                                "ftp1/pub/sub", "closed", "ftp1/pub/sub/y", "leaf",   "ftp1/a.txt", "leaf"};
         for (qsizetype i = 0; i < nodes.size(); i += 2) {
             const QString& key = nodes[i];
             m_tree->add(key.section('/', 0, -2), i ? KeyedTree::Child : KeyedTree::First, key, key, nodes[i + 1]);
@@ -140,7 +140,8 @@ private slots:
         QVERIFY(m_tree->viewport()->rect().contains(m_tree->visualItemRect(y)));
 
         QStringList notified; // the selected node at each notification
-        connect(m_tree, &KeyedTree::mouseNotification, this, [&] { notified << KeyedTree::key(m_tree->selectedNode()); });
+        connect(m_tree, &KeyedTree::mouseNotification, this,
+                [&] { notified << KeyedTree::key(m_tree->selectedNode()); });
         QVERIFY(!m_tree->selectedNode());
         click("ftp1/pub/sub/y");
         click("ftp1/pub", Qt::RightButton);
@@ -154,7 +155,8 @@ private slots:
         QTest::mouseRelease(m_tree->viewport(), Qt::LeftButton, {}, sub);
         QCOMPARE(notified, QStringList({"ftp1/pub/sub/y", "ftp1/pub/sub"}));
         // Nor does a click where the expand button would be, or the keys that open nodes.
-        QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {}, sub - QPoint(m_tree->visualItemRect(m_tree->node("ftp1/pub/sub")).width() / 2 + 8, 0));
+        QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {},
+                          sub - QPoint(m_tree->visualItemRect(m_tree->node("ftp1/pub/sub")).width() / 2 + 8, 0));
         for (const auto key : {Qt::Key_Plus, Qt::Key_Right, Qt::Key_Asterisk})
             QTest::keyClick(m_tree, key);
         QVERIFY(!m_tree->node("ftp1/pub/sub")->isExpanded());

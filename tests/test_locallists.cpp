@@ -28,7 +28,10 @@ void touch(const QString& path)
     QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
 }
 
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
 
 QTreeWidgetItem* entryNamed(DirListBox& list, const QString& text)
 {
@@ -76,7 +79,7 @@ private slots:
     void fileListsLargeFolderQuickly();
 
 private:
-    std::optional<QTemporaryDir> m_tmp;  // a fresh folder for each test
+    std::optional<QTemporaryDir> m_tmp; // a fresh folder for each test
     QString m_root;
 };
 
@@ -130,7 +133,7 @@ void TestLocalLists::dirShowsAncestorsThenVisibleSubFoldersSorted()
     QCOMPARE(dirs.path(), native(folder));
 
     QStringList expected;
-    for (QString p = folder; ; p = QFileInfo(p).path()) {
+    for (QString p = folder;; p = QFileInfo(p).path()) {
         expected.prepend(native(p));
         if (QFileInfo(p).path() == p)
             break;
@@ -204,7 +207,7 @@ void TestLocalLists::dirRefusesWhatCannotBeOpened()
 
     QStringList refused{m_root + "/missing", m_root + "/plain.txt", QString()};
     QFile::setPermissions(m_root + "/locked", QFile::WriteOwner);
-    if (!QFileInfo(m_root + "/locked").isReadable())  // root reads everything
+    if (!QFileInfo(m_root + "/locked").isReadable()) // root reads everything
         refused.append(m_root + "/locked");
     for (const QString& path : refused) {
         QVERIFY_THROWS_EXCEPTION(RuntimeFault, dirs.setPath(path));
@@ -234,7 +237,7 @@ void TestLocalLists::driveWithoutMedium()
     drives.setDrive(cd);
     QCOMPARE(driveChanged.count(), 1);
     QCOMPARE(drives.drive(), native(cd));
-    drives.setDrive(cd + "/inner");  // a path on the same volume is the same drive
+    drives.setDrive(cd + "/inner"); // a path on the same volume is the same drive
     QCOMPARE(driveChanged.count(), 1);
 
     QVERIFY_THROWS_EXCEPTION(RuntimeFault, dirs.setPath(drives.drive()));

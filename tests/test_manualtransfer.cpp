@@ -214,7 +214,8 @@ void TestManualTransfer::driveNotReadyFallsBack()
     QTemporaryDir media;
     const QString root = QDir::cleanPath(media.path());
     m.f().Drive1->setVolumeSource([root] {
-        return QList<Volume>{{QDir::rootPath(), QStringLiteral("system"), true}, {root, QStringLiteral("cdrom"), false}};
+        return QList<Volume>{{QDir::rootPath(), QStringLiteral("system"), true},
+                             {root, QStringLiteral("cdrom"), false}};
     });
     m.f().Drive1->setDrive(root);
     QCOMPARE(m.f().Drive1->drive(), DriveListBox::fallbackDrive());

@@ -162,7 +162,7 @@ bool sentLogin(const QStringList& commands)
 class TestSecureOptions : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_trust;  // the folder of ftp.txt
+    QTemporaryDir m_trust; // the folder of ftp.txt
 
     QString caFile() const { return m_trust.filePath(QString::fromLatin1(kTrustedCertificatesFile)); }
     QString knownHosts() const { return m_trust.filePath(QString::fromLatin1(kKnownHostsFile)); }
@@ -234,7 +234,7 @@ private slots:
         QVERIFY2(listing.contains("12.jpg"), listing.constData());
 
         const QStringList commands = server.commands();
-        QCOMPARE(commands.count(QStringLiteral("USER anonymous")), 1);  // one login for all of it
+        QCOMPARE(commands.count(QStringLiteral("USER anonymous")), 1); // one login for all of it
         if (o.tls == FtpsTestServerOptions::Tls::Explicit) {
             // TLS is asked for with the standard command, before anything else.
             QCOMPARE(commands.value(0), QStringLiteral("AUTH TLS"));
@@ -273,8 +273,8 @@ private slots:
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<QString>("host");
         QTest::addColumn<uint>("error");
-        QTest::newRow("self-signed, not trusted") << int(FtpsTestServerOptions::Certificate::Good) << false
-                                                  << "127.0.0.1" << uint(ERROR_INTERNET_INVALID_CA);
+        QTest::newRow("self-signed, not trusted")
+            << int(FtpsTestServerOptions::Certificate::Good) << false << "127.0.0.1" << uint(ERROR_INTERNET_INVALID_CA);
         QTest::newRow("expired") << int(FtpsTestServerOptions::Certificate::Expired) << true << "127.0.0.1"
                                  << uint(ERROR_INTERNET_SEC_CERT_DATE_INVALID);
         QTest::newRow("another name") << int(FtpsTestServerOptions::Certificate::WrongName) << true << "127.0.0.1"
@@ -490,7 +490,8 @@ private slots:
         QCOMPARE(client.list(QStringLiteral("/")), CURLE_OK);
         QVERIFY(readFile(knownHosts()).startsWith(QStringLiteral("[::1]:%1 ssh-ed25519 ").arg(server.port()).toUtf8()));
         // A name typed in capitals is the same server and finds the same line.
-        QVERIFY(writeFile(knownHosts(), QStringLiteral("[localhost]:%1 %2\n").arg(server.port()).arg(server.hostKey()).toUtf8()));
+        QVERIFY(writeFile(knownHosts(),
+                          QStringLiteral("[localhost]:%1 %2\n").arg(server.port()).arg(server.hostKey()).toUtf8()));
         Client byName(QStringLiteral("sftp://LOCALHOST:%1").arg(server.port()).toUtf8(), server.user(),
                       server.password());
         const CURLcode rc = byName.list(QStringLiteral("/"));
@@ -541,8 +542,7 @@ private slots:
         QVERIFY2(failure, curl_easy_strerror(rc));
         QCOMPARE(failure->error, ERROR_INTERNET_EXTENDED_ERROR);
         QCOMPARE(failure->responseCode, responseCode);
-        QVERIFY2(QString::fromStdString(failure->responseText).contains(text),
-                 failure->responseText.c_str());
+        QVERIFY2(QString::fromStdString(failure->responseText).contains(text), failure->responseText.c_str());
     }
 
     void renameWithAwkwardNames()
@@ -590,7 +590,7 @@ private slots:
         // Each stage waits its own bound, never libssh2's 60 s.
         QVERIFY2(ms < 12000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
         const auto failure = client.failure(rc);
-        if (failure)  // the login stages end on libcurl's own timeouts, the caller maps those
+        if (failure) // the login stages end on libcurl's own timeouts, the caller maps those
             QCOMPARE(failure->error, ERROR_INTERNET_TIMEOUT);
         else
             QCOMPARE(rc, CURLE_OPERATION_TIMEDOUT);

@@ -26,7 +26,10 @@ struct CloseOnFailure {
     }
 };
 
-HINTERNET openInternet() { return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0); }
+HINTERNET openInternet()
+{
+    return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+}
 
 HINTERNET connectTo(HINTERNET hi, const QByteArray& name, const QString& user, const QString& password)
 {
@@ -86,7 +89,7 @@ bool sentLogin(const QStringList& commands)
 class TestSecureWinInet : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_trust;  // the folder of ftp.txt
+    QTemporaryDir m_trust; // the folder of ftp.txt
 
     QString caFile() const { return m_trust.filePath(QString::fromLatin1(kTrustedCertificatesFile)); }
 

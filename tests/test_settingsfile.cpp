@@ -76,8 +76,8 @@ void TestSettingsFile::oddRecords()
 void TestSettingsFile::faultyLines()
 {
     // Fewer than five commas, no commas, commas too close together, an empty line.
-    for (const QString& line : {QString(R"("s","u","p","f","05")"), QString("garbage"), QString(R"("s",,"u","p","f","05","30")"),
-                                QString()}) {
+    for (const QString& line : {QString(R"("s","u","p","f","05")"), QString("garbage"),
+                                QString(R"("s",,"u","p","f","05","30")"), QString()}) {
         QVERIFY_THROWS_EXCEPTION(RuntimeFault, ParseSettingsRecord(line));
     }
 }
@@ -95,7 +95,8 @@ void TestSettingsFile::lastLine()
 void TestSettingsFile::shiftJisLine()
 {
     // "サーバ" in code page 932, as Japanese Windows writes it.
-    const QByteArray sjis = QByteArray("\"") + QByteArray::fromHex("8354815b836f") + "\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n";
+    const QByteArray sjis =
+        QByteArray("\"") + QByteArray::fromHex("8354815b836f") + "\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n";
     QCOMPARE(ParseSettingsRecord(LastSettingsLine(sjis))[0], QString("サーバ"));
     // Valid UTF-8 is taken as it is.
     QCOMPARE(LastSettingsLine(QString("\"サーバ\"").toUtf8()), QString("\"サーバ\""));
@@ -138,7 +139,7 @@ void TestSettingsFile::writerFailureKeepsOldFile()
 
     // A full disk, as root sees one too: no file may grow past a few bytes.
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved {};
+    rlimit saved{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit tiny = saved;
     tiny.rlim_cur = 8;

@@ -161,7 +161,7 @@ void TestStartup::saveThenRestart()
     platform.folder = folder.path();
     {
         FTPform formWindow(platform);
-    FTPformTestAccess form(formWindow);
+        FTPformTestAccess form(formWindow);
         QVERIFY(formWindow.Form_Load());
         form.text1->setText("サーバー");
         form.text2->setText("u\"q");

@@ -55,8 +55,8 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, int l, 
     return lbl;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const char* colour, int l, int t,
-                    int w, int h)
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const char* colour, int l, int t, int w,
+                    int h)
 {
     auto* b = make<QPushButton>(parent, name, l, t, w, h);
     b->setText(caption);
@@ -106,8 +106,8 @@ void FTPform::createControls()
 {
     // The Japanese system font the layout names is not on every machine; the nearest
     // Japanese gothic stands in for it.
-    QFont::insertSubstitutions(kJapaneseFont, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                                               QStringLiteral("Noto Sans CJK JP")});
+    QFont::insertSubstitutions(
+        kJapaneseFont, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});
 
     setObjectName(QStringLiteral("FTPform"));
     // The window's own font, which the controls that name none take.
@@ -185,7 +185,8 @@ void FTPform::createControls()
     Label8 = label(this, "Label8", QStringLiteral("秒"), 4560, 4080, 255, 255);
     Label11 = label(this, "Label11", QStringLiteral("右の上段から下段へ"), 3000, 4440, 1815, 255);
     Command6 = button(this, "Command6", QStringLiteral("毎時転送停止"), "#C0C0C0", 3000, 4920, 1815, 375);
-    Command5 = button(this, "Command5", QStringLiteral("上段から下段へマニュアル転送"), "#E0E0E0", 4920, 3480, 3495, 375);
+    Command5 =
+        button(this, "Command5", QStringLiteral("上段から下段へマニュアル転送"), "#E0E0E0", 4920, 3480, 3495, 375);
     Command5->setFont(japaneseFont(9, true));
     Text5 = textBox(this, "Text5", 4920, 3840, 3495, 375);
     text4 = textBox(this, "text4", 4920, 4320, 3495, 375);
@@ -223,9 +224,12 @@ void FTPform::connectHandlers()
     connect(Dir1, &DirListBox::pathChanged, this, [this] { dispatch(&FTPform::Dir1_Change, "Dir1_Change"); });
     connect(Command1, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command1_Click, "Command1_Click"); });
     connect(Command2, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command2_Click, "Command2_Click"); });
-    connect(cmdConnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdConnect_Click, "cmdConnect_Click"); });
-    connect(cmdDisconnect, &QPushButton::clicked, this, [this] { dispatch(&FTPform::cmdDisconnect_Click, "cmdDisconnect_Click"); });
-    connect(TreeView1, &KeyedTree::mouseNotification, this, [this] { dispatch(&FTPform::TreeView1_MouseUp, "TreeView1_MouseUp"); });
+    connect(cmdConnect, &QPushButton::clicked, this,
+            [this] { dispatch(&FTPform::cmdConnect_Click, "cmdConnect_Click"); });
+    connect(cmdDisconnect, &QPushButton::clicked, this,
+            [this] { dispatch(&FTPform::cmdDisconnect_Click, "cmdDisconnect_Click"); });
+    connect(TreeView1, &KeyedTree::mouseNotification, this,
+            [this] { dispatch(&FTPform::TreeView1_MouseUp, "TreeView1_MouseUp"); });
     connect(Command3, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command3_Click, "Command3_Click"); });
     connect(Command7, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command7_Click, "Command7_Click"); });
     connect(Command4, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command4_Click, "Command4_Click"); });
@@ -240,11 +244,10 @@ void FTPform::connectHandlers()
 
 void FTPform::setTabOrder()
 {
-    const QList<QWidget*> order = {txtProxy, text1,   text2,    text3,    cmdConnect, cmdDisconnect, chkPassive,
-                                   Drive1,   Dir1,    File1,    TreeView1, cmdGet,    cmdPut,        optBin,
-                                   optAscii, Command1, Command2, Command3, Command4,  Text8,         Text6,
-                                   Text11,   Text10,  Text9,    text4,    Command5,   Text5,         Command6,
-                                   Command7};
+    const QList<QWidget*> order = {
+        txtProxy,  text1,  text2,  text3,  cmdConnect, cmdDisconnect, chkPassive, Drive1,   Dir1,     File1,
+        TreeView1, cmdGet, cmdPut, optBin, optAscii,   Command1,      Command2,   Command3, Command4, Text8,
+        Text6,     Text11, Text10, Text9,  text4,      Command5,      Text5,      Command6, Command7};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
     // Labels and lines never take the keyboard focus.

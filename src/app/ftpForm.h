@@ -102,69 +102,69 @@ private:
     void startUp();
 
     // Connection area.
-    QLabel* Label2;              // "Server Name" caption
-    QLineEdit* text1;            // server name; also the key of the server's node in the tree
-    QLabel* Label3;              // "User Name" caption
-    QLineEdit* text2;            // user name
-    QLabel* label4;              // "Password" caption
-    QLineEdit* text3;            // password, shown as asterisks
-    QLineEdit* txtProxy;         // proxy (never shown)
-    QCheckBox* chkPassive;       // passive mode (never shown; checked at start-up)
-    QPushButton* cmdConnect;     // Connect
-    QPushButton* cmdDisconnect;  // Disconnect
+    QLabel* Label2;             // "Server Name" caption
+    QLineEdit* text1;           // server name; also the key of the server's node in the tree
+    QLabel* Label3;             // "User Name" caption
+    QLineEdit* text2;           // user name
+    QLabel* label4;             // "Password" caption
+    QLineEdit* text3;           // password, shown as asterisks
+    QLineEdit* txtProxy;        // proxy (never shown)
+    QCheckBox* chkPassive;      // passive mode (never shown; checked at start-up)
+    QPushButton* cmdConnect;    // Connect
+    QPushButton* cmdDisconnect; // Disconnect
     // Remote tree, and the transfer controls that are never shown.
-    KeyedTree* TreeView1;        // the server and its folders, opened folder by folder
-    ImageList ImageList1;        // the tree's pictures: root, closed, open, leaf
-    QPushButton* cmdGet;         // single-file get (never shown)
-    QPushButton* cmdPut;         // single-file put (never shown)
-    QRadioButton* optBin;        // binary transfers (never shown; the one used)
-    QRadioButton* optAscii;      // ASCII transfers (never shown)
+    KeyedTree* TreeView1;   // the server and its folders, opened folder by folder
+    ImageList ImageList1;   // the tree's pictures: root, closed, open, leaf
+    QPushButton* cmdGet;    // single-file get (never shown)
+    QPushButton* cmdPut;    // single-file put (never shown)
+    QRadioButton* optBin;   // binary transfers (never shown; the one used)
+    QRadioButton* optAscii; // ASCII transfers (never shown)
     // Local browser and clock.
-    DriveListBox* Drive1;        // local drives
-    DirListBox* Dir1;            // folders of the chosen drive
-    FileListBox* File1;          // files of the chosen folder
-    QLabel* Label6;              // the clock, H:mm:ss; the scheduler reads the time back from it
+    DriveListBox* Drive1; // local drives
+    DirListBox* Dir1;     // folders of the chosen drive
+    FileListBox* File1;   // files of the chosen folder
+    QLabel* Label6;       // the clock, H:mm:ss; the scheduler reads the time back from it
     // Program end.
-    QFrame* Line2;               // rule above the scheduler area
-    QFrame* Line1;               // rule between program end and hourly upload
-    QPushButton* Command3;       // arm the program end
-    QLineEdit* Text11;           // program end: hour
-    QLabel* Label1;              // "時"
-    QLineEdit* Text10;           // program end: minute
-    QLabel* Label5;              // "分"
-    QLineEdit* Text9;            // program end: second
-    QLabel* Label9;              // "秒"
-    QLabel* Label10;             // program-end status
-    QPushButton* Command7;       // cancel the program end
+    QFrame* Line2;         // rule above the scheduler area
+    QFrame* Line1;         // rule between program end and hourly upload
+    QPushButton* Command3; // arm the program end
+    QLineEdit* Text11;     // program end: hour
+    QLabel* Label1;        // "時"
+    QLineEdit* Text10;     // program end: minute
+    QLabel* Label5;        // "分"
+    QLineEdit* Text9;      // program end: second
+    QLabel* Label9;        // "秒"
+    QLabel* Label10;       // program-end status
+    QPushButton* Command7; // cancel the program end
     // Hourly upload and manual transfer.
-    QLabel* Label13;             // hourly upload status
-    QPushButton* Command4;       // arm the hourly upload
-    QLineEdit* Text8;            // hourly minute
-    QLabel* Label7;              // "分"
-    QLineEdit* Text6;            // hourly second
-    QLabel* Label8;              // "秒"
-    QLabel* Label11;             // "右の上段から下段へ"
-    QPushButton* Command6;       // stop the hourly upload
-    QPushButton* Command5;       // send the upper path box's file now
-    QLineEdit* Text5;            // upper path box: local file to send
-    QLineEdit* text4;            // lower path box: server name followed by the upload folder
-    QPushButton* Command1;       // save the settings
-    QPushButton* Command2;       // End
+    QLabel* Label13;       // hourly upload status
+    QPushButton* Command4; // arm the hourly upload
+    QLineEdit* Text8;      // hourly minute
+    QLabel* Label7;        // "分"
+    QLineEdit* Text6;      // hourly second
+    QLabel* Label8;        // "秒"
+    QLabel* Label11;       // "右の上段から下段へ"
+    QPushButton* Command6; // stop the hourly upload
+    QPushButton* Command5; // send the upper path box's file now
+    QLineEdit* Text5;      // upper path box: local file to send
+    QLineEdit* text4;      // lower path box: server name followed by the upload folder
+    QPushButton* Command1; // save the settings
+    QPushButton* Command2; // End
     // Timers.
-    FormTimer* Timer3;           // clock, every second
-    FormTimer* Timer4;           // upload stage
-    FormTimer* Timer5;           // connect stage
-    FormTimer* Timer6;           // disconnect stage
-    FormTimer* Timer7;           // refresher of the file to send
+    FormTimer* Timer3; // clock, every second
+    FormTimer* Timer4; // upload stage
+    FormTimer* Timer5; // connect stage
+    FormTimer* Timer6; // disconnect stage
+    FormTimer* Timer7; // refresher of the file to send
 
     // State.
-    Platform& m_platform;        // clock, message boxes, process end, program folder
-    FtpSession m_session;        // Internet and session handles, connected flag, last listing
+    Platform& m_platform;           // clock, message boxes, process end, program folder
+    FtpSession m_session;           // Internet and session handles, connected flag, last listing
     std::int32_t lTransferType = 0; // transfer type of every upload: binary from start-up on
-    QString sSendFile;           // name (no folder) of the file to send, e.g. 10.jpg
-    std::int32_t lEndWait = 0;   // seconds of the latest program-end wait; 0 when cancelled
-    QString m_myPath;            // fMyPath's cache: filled by the first call, never changed after
-    bool m_unloaded = false;     // the unload has run; a program-end wait gives up
+    QString sSendFile;              // name (no folder) of the file to send, e.g. 10.jpg
+    std::int32_t lEndWait = 0;      // seconds of the latest program-end wait; 0 when cancelled
+    QString m_myPath;               // fMyPath's cache: filled by the first call, never changed after
+    bool m_unloaded = false;        // the unload has run; a program-end wait gives up
 };
 
 // A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).

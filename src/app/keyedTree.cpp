@@ -23,8 +23,7 @@ std::string quoted(const QString& s)
 
 } // namespace
 
-KeyedTree::KeyedTree(QWidget* parent)
-    : QTreeWidget(parent)
+KeyedTree::KeyedTree(QWidget* parent) : QTreeWidget(parent)
 {
     setColumnCount(1);
     setHeaderHidden(true);
@@ -39,7 +38,6 @@ KeyedTree::KeyedTree(QWidget* parent)
     // and laying them out must not measure every row.
     setSortingEnabled(false);
     setUniformRowHeights(true);
-
 }
 
 void KeyedTree::mouseDoubleClickEvent(QMouseEvent* event)
@@ -91,8 +89,8 @@ QTreeWidgetItem* KeyedTree::ownNode(QTreeWidgetItem* node, const char* operation
     return node;
 }
 
-QTreeWidgetItem* KeyedTree::add(const QString& relativeKey, int relationship, const QString& key,
-                                const QString& text, const QString& imageKey)
+QTreeWidgetItem* KeyedTree::add(const QString& relativeKey, int relationship, const QString& key, const QString& text,
+                                const QString& imageKey)
 {
     // Everything is checked before the tree is touched, so a fault leaves it as it was.
     if (relationship != First && relationship != Child)

@@ -19,8 +19,8 @@ class KeyedTree : public QTreeWidget {
 public:
     // Where add() places a node, relative to the node named by the relative key.
     enum Relationship {
-        First = 0,  // first among the relative's siblings
-        Child = 4,  // last child of the relative
+        First = 0, // first among the relative's siblings
+        Child = 4, // last child of the relative
     };
 
     explicit KeyedTree(QWidget* parent = nullptr);
@@ -35,8 +35,8 @@ public:
     // RuntimeFault, leaving the tree as it was, when the key is taken, the relative key
     // names no node, the relationship is not one of the above, or the image key names no
     // picture of the image list.
-    QTreeWidgetItem* add(const QString& relativeKey, int relationship, const QString& key,
-                         const QString& text, const QString& imageKey);
+    QTreeWidgetItem* add(const QString& relativeKey, int relationship, const QString& key, const QString& text,
+                         const QString& imageKey);
 
     bool contains(const QString& key) const { return !key.isEmpty() && m_nodes.contains(key); }
     // nullptr when no node has the key.

@@ -21,20 +21,20 @@
 
 namespace {
 
-#define SKYLARK_CURL_ENTRY_POINTS(X)                                                                               \
-    X(curl_global_init)                                                                                            \
-    X(curl_global_cleanup)                                                                                         \
-    X(curl_easy_init)                                                                                              \
-    X(curl_easy_setopt)                                                                                            \
-    X(curl_easy_perform)                                                                                           \
-    X(curl_easy_cleanup)                                                                                           \
-    X(curl_easy_getinfo)                                                                                           \
-    X(curl_easy_reset)                                                                                             \
-    X(curl_easy_strerror)                                                                                          \
-    X(curl_slist_append)                                                                                           \
-    X(curl_slist_free_all)                                                                                         \
-    X(curl_free)                                                                                                   \
-    X(curl_version)                                                                                                \
+#define SKYLARK_CURL_ENTRY_POINTS(X)                                                                                   \
+    X(curl_global_init)                                                                                                \
+    X(curl_global_cleanup)                                                                                             \
+    X(curl_easy_init)                                                                                                  \
+    X(curl_easy_setopt)                                                                                                \
+    X(curl_easy_perform)                                                                                               \
+    X(curl_easy_cleanup)                                                                                               \
+    X(curl_easy_getinfo)                                                                                               \
+    X(curl_easy_reset)                                                                                                 \
+    X(curl_easy_strerror)                                                                                              \
+    X(curl_slist_append)                                                                                               \
+    X(curl_slist_free_all)                                                                                             \
+    X(curl_free)                                                                                                       \
+    X(curl_version)                                                                                                    \
     X(curl_version_info)
 
 struct Api {
@@ -65,8 +65,8 @@ void load()
     }
     static Api api;
     bool complete = true;
-#define SKYLARK_CURL_RESOLVE(name)                                                                                 \
-    api.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                                         \
+#define SKYLARK_CURL_RESOLVE(name)                                                                                     \
+    api.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                                             \
     complete = complete && api.name;
     SKYLARK_CURL_ENTRY_POINTS(SKYLARK_CURL_RESOLVE)
 #undef SKYLARK_CURL_RESOLVE
@@ -148,17 +148,15 @@ CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...)
     va_list args;
     va_start(args, option);
     CURLcode rc;
-    // Same pointer type for objects and blobs, but the ranges are libcurl's and kept apart.
-    // NOLINTNEXTLINE(bugprone-branch-clone)
+    // long and curl_off_t are one type on some platforms, not on all: the branch that
+    // looks like a clone of the off_t one is not.
     if (option < CURLOPTTYPE_OBJECTPOINT)
-        rc = a->curl_easy_setopt(curl, option, va_arg(args, long));
-    else if (option < CURLOPTTYPE_FUNCTIONPOINT)
-        rc = a->curl_easy_setopt(curl, option, va_arg(args, void*));
-    else if (option < CURLOPTTYPE_OFF_T)
+        rc = a->curl_easy_setopt(curl, option, va_arg(args, long)); // NOLINT(bugprone-branch-clone)
+    else if (option >= CURLOPTTYPE_FUNCTIONPOINT && option < CURLOPTTYPE_OFF_T)
         rc = a->curl_easy_setopt(curl, option, va_arg(args, void (*)()));
-    else if (option < CURLOPTTYPE_BLOB)
+    else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB)
         rc = a->curl_easy_setopt(curl, option, va_arg(args, curl_off_t));
-    else
+    else // objects and blobs both travel as pointers
         rc = a->curl_easy_setopt(curl, option, va_arg(args, void*));
     va_end(args);
     return rc;

@@ -47,8 +47,8 @@ enum class FtpStatus {
 
 struct FtpResult {
     FtpStatus status = FtpStatus::Ok;
-    FtpReply reply;    // the server's last reply; empty when none came
-    bool sent = false; // false: refused before anything went to the server
+    FtpReply reply;           // the server's last reply; empty when none came
+    bool sent = false;        // false: refused before anything went to the server
     std::string libraryError; // libcurl's own words for a failed request; empty otherwise
     // A failed TLS or SSH connect (untrusted certificate, changed host key, ...) or an
     // SFTP refusal: its WinInet code, with reply holding the code and text the operator

@@ -7,7 +7,10 @@
 
 namespace {
 
-bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
+bool isDotEntry(std::string_view name)
+{
+    return name == "." || name == "..";
+}
 
 std::string_view trimLineEnd(std::string_view line)
 {
@@ -40,7 +43,7 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b)
 // name (which may hold runs of blanks) can be taken verbatim from the original line.
 struct Token {
     std::string_view text;
-    std::size_t end;  // offset just past the token
+    std::size_t end; // offset just past the token
 };
 
 std::vector<Token> tokenize(std::string_view line, std::size_t maxTokens)
@@ -87,7 +90,7 @@ std::optional<FtpListEntry> parseUnixLine(std::string_view line)
             continue;
         auto nameStart = tokens[m + 2].end;
         if (nameStart < line.size())
-            ++nameStart;  // the single separator blank; further blanks belong to the name
+            ++nameStart; // the single separator blank; further blanks belong to the name
         std::string_view name = line.substr(std::min(nameStart, line.size()));
         if (line[0] == 'l') {
             if (const auto arrow = name.find(" -> "); arrow != std::string_view::npos)
@@ -207,9 +210,15 @@ std::optional<FtpListEntry> parseListLine(std::string_view line)
     return parseDosLine(line);
 }
 
-std::vector<FtpListEntry> parseMlsdListing(std::string_view text) { return parseLines(text, parseMlsdLine); }
+std::vector<FtpListEntry> parseMlsdListing(std::string_view text)
+{
+    return parseLines(text, parseMlsdLine);
+}
 
-std::vector<FtpListEntry> parseListListing(std::string_view text) { return parseLines(text, parseListLine); }
+std::vector<FtpListEntry> parseListListing(std::string_view text)
+{
+    return parseLines(text, parseListLine);
+}
 
 bool matchesFindPattern(std::string_view pattern, std::string_view name)
 {

@@ -24,7 +24,7 @@ std::string inTrustFolder(const std::string& folder, const char* file)
 
 // OpenSSL's certificate verification results (X509_V_ERR_*), as libcurl reports them.
 constexpr long kVerifyOk = 0;
-constexpr long kVerifyUnspecified = 1;  // libcurl's value before the chain was looked at
+constexpr long kVerifyUnspecified = 1; // libcurl's value before the chain was looked at
 constexpr long kCertNotYetValid = 9;
 constexpr long kCertHasExpired = 10;
 constexpr long kHostnameMismatch = 62;
@@ -68,8 +68,8 @@ std::string keyTypeOf(const QByteArray& blob, curl_khtype type)
 {
     if (blob.size() >= 4) {
         const auto* b = reinterpret_cast<const unsigned char*>(blob.constData());
-        const std::uint32_t n = (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) |
-                                (std::uint32_t(b[2]) << 8) | std::uint32_t(b[3]);
+        const std::uint32_t n = (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) | (std::uint32_t(b[2]) << 8) |
+                                std::uint32_t(b[3]);
         if (n > 0 && n <= 64 && n <= std::uint32_t(blob.size() - 4)) {
             std::string name(blob.constData() + 4, n);
             bool printable = true;
@@ -87,7 +87,7 @@ std::string keyTypeOf(const QByteArray& blob, curl_khtype type)
     case CURLKHTYPE_ED25519:
         return "ssh-ed25519";
     default:
-        return {};  // ECDSA: the curve is in the blob only
+        return {}; // ECDSA: the curve is in the blob only
     }
 }
 
@@ -95,7 +95,7 @@ QByteArray keyBlob(const curl_khkey& key)
 {
     if (!key.key)
         return {};
-    if (key.len == 0)  // libcurl's other form: base64, zero-terminated
+    if (key.len == 0) // libcurl's other form: base64, zero-terminated
         return QByteArray::fromBase64(QByteArray(key.key));
     return QByteArray(key.key, static_cast<qsizetype>(key.len));
 }
@@ -132,10 +132,7 @@ std::string sftpQuoted(std::string_view path)
     return out;
 }
 
-SecureChannel::SecureChannel(const ServerAddress& server)
-    : m_server(server)
-{
-}
+SecureChannel::SecureChannel(const ServerAddress& server) : m_server(server) {}
 
 std::string SecureChannel::knownHostsName() const
 {
@@ -253,8 +250,8 @@ int SecureChannel::onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, 
         return CURLKHSTAT_REJECT;
     default:
         self->m_hostKey = HostKey::Changed;
-        self->m_hostKeyNote = "host key of " + self->knownHostsName() + " differs from the one in " +
-                              kKnownHostsFile + " (the server offers " +
+        self->m_hostKeyNote = "host key of " + self->knownHostsName() + " differs from the one in " + kKnownHostsFile +
+                              " (the server offers " +
                               (found ? keyTypeOf(blob, found->keytype) + " " + fingerprint(blob) : std::string("?")) +
                               ")";
         return CURLKHSTAT_REJECT;

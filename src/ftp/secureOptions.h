@@ -22,13 +22,14 @@
 //     server refused AUTH TLS, handshake failed,         12157 SECURITY_CHANNEL_ERROR    0  libcurl's reason
 //       no common protocol or cipher
 //   sftp
-//     host key differs from known_hosts                  12169 SEC_INVALID_CERT          0  the host and the key's fingerprint
-//     key cannot be recorded in known_hosts              12157 SECURITY_CHANNEL_ERROR    0  why
-//     SSH session not set up (key exchange, host key     12157 SECURITY_CHANNEL_ERROR    0  libssh2's reason
+//     host key differs from known_hosts                  12169 SEC_INVALID_CERT          0  the host and the key's
+//     fingerprint key cannot be recorded in known_hosts              12157 SECURITY_CHANNEL_ERROR    0  why SSH session
+//     not set up (key exchange, host key     12157 SECURITY_CHANNEL_ERROR    0  libssh2's reason
 //       type)
-//     login refused                                      12003 EXTENDED_ERROR          530  the server's or libssh2's reason
-//     folder or file missing or refused, rename refused  12003 EXTENDED_ERROR          550  the server's or libssh2's reason
-//     no byte moved for stallSeconds                     12002 TIMEOUT                   0  what stalled
+//     login refused                                      12003 EXTENDED_ERROR          530  the server's or libssh2's
+//     reason folder or file missing or refused, rename refused  12003 EXTENDED_ERROR          550  the server's or
+//     libssh2's reason no byte moved for stallSeconds                     12002 TIMEOUT                   0  what
+//     stalled
 // Anything else (no route, connection refused, lost connection, FTP replies) is not a
 // secure failure: failure() says nothing and the caller maps it as for plain FTP.
 //
@@ -62,9 +63,9 @@ void SetTrustFolder(const std::string& folder);
 std::string GetTrustFolder();
 
 struct SecureFailure {
-    std::uint32_t error = 0;   // WinInet code for GetLastError
-    int responseCode = 0;      // reply code for InternetGetLastResponseInfo; 0: none
-    std::string responseText;  // why, for InternetGetLastResponseInfo and the event log
+    std::uint32_t error = 0;  // WinInet code for GetLastError
+    int responseCode = 0;     // reply code for InternetGetLastResponseInfo; 0: none
+    std::string responseText; // why, for InternetGetLastResponseInfo and the event log
 };
 
 // Quotes a path for an SFTP quote command ("rename", "rm", ...): blanks, quotes and
@@ -104,10 +105,10 @@ private:
     bool record(const curl_khkey& key);
 
     ServerAddress m_server;
-    std::string m_knownHosts;  // path of known_hosts at the last apply; empty: none
+    std::string m_knownHosts; // path of known_hosts at the last apply; empty: none
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     HostKey m_hostKey = HostKey::Unchecked;
-    std::string m_hostKeyNote;  // what the host-key check has to say about a refusal
+    std::string m_hostKeyNote; // what the host-key check has to say about a refusal
     std::chrono::steady_clock::time_point m_lastMove;
     curl_off_t m_lastBytes = -1;
     long m_stallSeconds = 0;

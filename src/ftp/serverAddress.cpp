@@ -23,8 +23,7 @@ bool hostCharsAcceptable(std::string_view host, bool ipv6)
     for (unsigned char c : host) {
         // Anything that ends or redirects the authority part of a URL would let a typed
         // name point libcurl somewhere else than the operator meant.
-        if (c <= 0x20 || c == 0x7f || c == '/' || c == '\\' || c == '?' || c == '#' || c == '@' || c == '[' ||
-            c == ']')
+        if (c <= 0x20 || c == 0x7f || c == '/' || c == '\\' || c == '?' || c == '#' || c == '@' || c == '[' || c == ']')
             return false;
         // libcurl decodes escapes in a host name, so "%2e" or "%25" would reach the
         // resolver as another name than the one typed. An IPv6 zone id keeps its "%":
@@ -206,7 +205,7 @@ std::string ftpServerUrl(const ServerAddress& server)
     for (char c : server.host) {
         inZone = inZone || c == '%';
         if (c == '%')
-            url += "%25";  // a zone id's percent sign is escaped inside a URL
+            url += "%25"; // a zone id's percent sign is escaped inside a URL
         else if (lower && !inZone)
             url += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         else

@@ -8,14 +8,14 @@
 
 // How a server is spoken to, chosen by an optional prefix of the server name.
 enum class Scheme {
-    Ftp,    // none or "ftp://": plain FTP, the password in clear text
-    Ftpes,  // "ftpes://": FTP that turns on TLS (AUTH TLS) before logging in
-    Ftps,   // "ftps://": FTP inside TLS from the first byte (implicit TLS)
-    Sftp,   // "sftp://": SSH file transfer
+    Ftp,   // none or "ftp://": plain FTP, the password in clear text
+    Ftpes, // "ftpes://": FTP that turns on TLS (AUTH TLS) before logging in
+    Ftps,  // "ftps://": FTP inside TLS from the first byte (implicit TLS)
+    Sftp,  // "sftp://": SSH file transfer
 };
 
 struct ServerAddress {
-    std::string host;  // without brackets, also for IPv6
+    std::string host; // without brackets, also for IPv6
     int port = 21;
     bool ipv6 = false;
     Scheme scheme = Scheme::Ftp;

@@ -33,8 +33,7 @@ QStringList chainTo(const QString& cleanPath)
 
 } // namespace
 
-DirListBox::DirListBox(QWidget* parent)
-    : QTreeWidget(parent), m_path(local::cleanFolderPath(QDir::currentPath()))
+DirListBox::DirListBox(QWidget* parent) : QTreeWidget(parent), m_path(local::cleanFolderPath(QDir::currentPath()))
 {
     setHeaderHidden(true);
     setColumnCount(1);

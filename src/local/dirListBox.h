@@ -39,7 +39,7 @@ protected:
     void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
 
 private:
-    bool moveTo(const QString& path);  // true when the folder changed
+    bool moveTo(const QString& path); // true when the folder changed
     void fill();
     void open(QTreeWidgetItem* item);
 

@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-DriveListBox::DriveListBox(QWidget* parent)
-    : QComboBox(parent), m_source(&local::mountedVolumes)
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent), m_source(&local::mountedVolumes)
 {
     connect(this, &QComboBox::currentIndexChanged, this, &DriveListBox::onIndexChanged);
     fill();
@@ -42,8 +41,7 @@ void DriveListBox::setVolumeSource(VolumeSource source)
 void DriveListBox::refresh()
 {
     fill();
-    if (std::any_of(m_volumes.cbegin(), m_volumes.cend(),
-                    [&](const Volume& v) { return v.root == m_drive; })) {
+    if (std::any_of(m_volumes.cbegin(), m_volumes.cend(), [&](const Volume& v) { return v.root == m_drive; })) {
         select(m_drive);
         return;
     }
@@ -76,9 +74,8 @@ void DriveListBox::fill()
     m_filling = true;
     clear();
     for (const Volume& v : m_volumes) {
-        const QString label = v.name.isEmpty() || v.name == v.root
-            ? v.root
-            : QStringLiteral("%1 [%2]").arg(v.root, v.name);
+        const QString label =
+            v.name.isEmpty() || v.name == v.root ? v.root : QStringLiteral("%1 [%2]").arg(v.root, v.name);
         addItem(label, v.root);
     }
     m_filling = false;

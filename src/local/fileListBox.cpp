@@ -31,8 +31,7 @@ QStringList nameFilters(const QString& pattern)
 
 } // namespace
 
-FileListBox::FileListBox(QWidget* parent)
-    : QListWidget(parent), m_path(local::cleanFolderPath(QDir::currentPath()))
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent), m_path(local::cleanFolderPath(QDir::currentPath()))
 {
     // Folders of tens of thousands of pictures are normal here; rows of one height
     // let the view skip measuring each of them.

@@ -43,7 +43,7 @@ signals:
     void patternChanged();
 
 private:
-    bool moveTo(const QString& path);  // true when the folder changed
+    bool moveTo(const QString& path); // true when the folder changed
     void fill();
     void selectName(const QString& name);
 

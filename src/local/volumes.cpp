@@ -41,10 +41,9 @@ QString cleanFolderPath(const QString& path)
 bool isUsefulVolume(const QByteArray& fileSystemType, const QString& root)
 {
     static const QByteArray pseudo[] = {
-        "proc", "sysfs", "cgroup", "cgroup2", "devpts", "devtmpfs", "debugfs", "tracefs",
-        "securityfs", "pstore", "bpf", "mqueue", "hugetlbfs", "configfs", "fusectl",
-        "autofs", "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "selinuxfs",
-        "fuse.gvfsd-fuse", "fuse.portal",
+        "proc",        "sysfs",    "cgroup",     "cgroup2", "devpts",    "devtmpfs",        "debugfs",     "tracefs",
+        "securityfs",  "pstore",   "bpf",        "mqueue",  "hugetlbfs", "configfs",        "fusectl",     "autofs",
+        "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs",    "selinuxfs", "fuse.gvfsd-fuse", "fuse.portal",
     };
     if (std::find(std::begin(pseudo), std::end(pseudo), fileSystemType) != std::end(pseudo))
         return false;
@@ -72,15 +71,14 @@ QList<Volume> mountedVolumes()
         if (!QFileInfo(info.rootPath()).isDir())
             continue;
         const QString root = cleanFolderPath(info.rootPath());
-        const bool seen = std::any_of(volumes.cbegin(), volumes.cend(),
-                                      [&](const Volume& v) { return v.root == root; });
+        const bool seen =
+            std::any_of(volumes.cbegin(), volumes.cend(), [&](const Volume& v) { return v.root == root; });
         if (seen)
             continue;
         volumes.append(Volume{root, info.name(), info.isValid() && info.isReady()});
     }
-    std::sort(volumes.begin(), volumes.end(), [](const Volume& a, const Volume& b) {
-        return a.root.compare(b.root, Qt::CaseInsensitive) < 0;
-    });
+    std::sort(volumes.begin(), volumes.end(),
+              [](const Volume& a, const Volume& b) { return a.root.compare(b.root, Qt::CaseInsensitive) < 0; });
     return volumes;
 }
 
@@ -88,8 +86,7 @@ qsizetype volumeHolding(const QList<Volume>& volumes, const QString& cleanPath)
 {
     qsizetype best = -1;
     for (qsizetype i = 0; i < volumes.size(); ++i) {
-        if (isUnder(cleanPath, volumes[i].root)
-            && (best < 0 || volumes[i].root.size() > volumes[best].root.size()))
+        if (isUnder(cleanPath, volumes[i].root) && (best < 0 || volumes[i].root.size() > volumes[best].root.size()))
             best = i;
     }
     return best;

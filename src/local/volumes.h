@@ -8,9 +8,9 @@
 #include <QString>
 
 struct Volume {
-    QString root;   // where it is mounted, native separators ("/", "/media/cd", "C:\")
-    QString name;   // label for the operator; may be empty
-    bool ready = true;  // false: a drive without a medium, or one that cannot answer now
+    QString root;      // where it is mounted, native separators ("/", "/media/cd", "C:\")
+    QString name;      // label for the operator; may be empty
+    bool ready = true; // false: a drive without a medium, or one that cannot answer now
 };
 
 namespace local {

@@ -10,7 +10,7 @@
 QString ClockText(const QTime& time);
 
 struct ClockParts {
-    QString hour;   // always two characters for a clock text: 09, 13
+    QString hour; // always two characters for a clock text: 09, 13
     QString minute;
     QString second;
 };
@@ -26,5 +26,4 @@ double StrictNumber(const QString& text);
 
 // Seconds from the current time to the end time of day (hour may be 24), on the next
 // day when it has passed; rounded to a whole number, halves to the even neighbour.
-long ProgramEndWait(double endHour, double endMinute, double endSecond, double hour, double minute,
-                    double second);
+long ProgramEndWait(double endHour, double endMinute, double endSecond, double hour, double minute, double second);

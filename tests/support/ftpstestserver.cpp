@@ -25,8 +25,7 @@ bool FtpsTestServer::available(QString* why)
     return reason.isEmpty();
 }
 
-FtpsTestServer::FtpsTestServer(FtpsTestServerOptions options)
-    : m_options(std::move(options))
+FtpsTestServer::FtpsTestServer(FtpsTestServerOptions options) : m_options(std::move(options))
 {
     if (m_options.home.isEmpty()) {
         m_ownHome = std::make_unique<QTemporaryDir>();
@@ -36,14 +35,21 @@ FtpsTestServer::FtpsTestServer(FtpsTestServerOptions options)
     }
 }
 
-FtpsTestServer::~FtpsTestServer() { stop(); }
+FtpsTestServer::~FtpsTestServer()
+{
+    stop();
+}
 
 bool FtpsTestServer::start()
 {
     if (m_port)
         return true;
-    QStringList args{QStringLiteral(SKYLARK_FTPS_SERVER_SCRIPT), m_work.path(), QStringLiteral("--home"), m_home,
-                     QStringLiteral("--password"), m_options.password};
+    QStringList args{QStringLiteral(SKYLARK_FTPS_SERVER_SCRIPT),
+                     m_work.path(),
+                     QStringLiteral("--home"),
+                     m_home,
+                     QStringLiteral("--password"),
+                     m_options.password};
     switch (m_options.tls) {
     case FtpsTestServerOptions::Tls::Explicit:
         args << QStringLiteral("--tls") << QStringLiteral("explicit");
@@ -106,7 +112,10 @@ QByteArray FtpsTestServer::serverName() const
     return "ftpes://" + address();
 }
 
-QString FtpsTestServer::certificatePath() const { return m_work.filePath(QStringLiteral("cert.pem")); }
+QString FtpsTestServer::certificatePath() const
+{
+    return m_work.filePath(QStringLiteral("cert.pem"));
+}
 
 QByteArray FtpsTestServer::certificatePem() const
 {
@@ -135,9 +144,15 @@ QStringList FtpsTestServer::logField(const char* kind) const
     return out;
 }
 
-QStringList FtpsTestServer::commands() const { return logField("command"); }
+QStringList FtpsTestServer::commands() const
+{
+    return logField("command");
+}
 
-QStringList FtpsTestServer::replies() const { return logField("response"); }
+QStringList FtpsTestServer::replies() const
+{
+    return logField("response");
+}
 
 void FtpsTestServer::clearLog()
 {
@@ -157,6 +172,12 @@ bool FtpsTestServer::writeFile(const QString& relativePath, const QByteArray& co
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-bool FtpsTestServer::makeDir(const QString& relativePath) const { return QDir().mkpath(path(relativePath)); }
+bool FtpsTestServer::makeDir(const QString& relativePath) const
+{
+    return QDir().mkpath(path(relativePath));
+}
 
-QString FtpsTestServer::path(const QString& relativePath) const { return QDir(m_home).filePath(relativePath); }
+QString FtpsTestServer::path(const QString& relativePath) const
+{
+    return QDir(m_home).filePath(relativePath);
+}

@@ -32,22 +32,22 @@
 
 struct FtpsTestServerOptions {
     enum class Tls {
-        Explicit,  // AUTH TLS required before USER, data connections protected
-        Implicit,  // TLS from the first byte (ftps://)
-        Off,       // plain FTP only; AUTH TLS is refused
+        Explicit, // AUTH TLS required before USER, data connections protected
+        Implicit, // TLS from the first byte (ftps://)
+        Off,      // plain FTP only; AUTH TLS is refused
     };
     Tls tls = Tls::Explicit;
     enum class Certificate {
-        Good,       // CN and SAN 127.0.0.1, ::1 and localhost, valid now
-        Expired,    // same names, valid only in January 2020
-        WrongName,  // valid now, for wrong.example only
+        Good,      // CN and SAN 127.0.0.1, ::1 and localhost, valid now
+        Expired,   // same names, valid only in January 2020
+        WrongName, // valid now, for wrong.example only
     };
     Certificate certificate = Certificate::Good;
     QString password = QStringLiteral("secret");
-    QString home;                // served folder; empty: a temporary folder of the server object
-    QStringList readonlyDirs;    // folders below home where uploads are refused
-    QStringList forbiddenDirs;   // folders below home that cannot be entered
-    bool ipv6 = false;           // listen on ::1 instead of 127.0.0.1
+    QString home;              // served folder; empty: a temporary folder of the server object
+    QStringList readonlyDirs;  // folders below home where uploads are refused
+    QStringList forbiddenDirs; // folders below home that cannot be entered
+    bool ipv6 = false;         // listen on ::1 instead of 127.0.0.1
 };
 
 class FtpsTestServer {
@@ -66,8 +66,8 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
-    QString host() const;            // "127.0.0.1", or "::1" with the ipv6 option
-    QByteArray address() const;      // "127.0.0.1:port" or "[::1]:port"
+    QString host() const;       // "127.0.0.1", or "::1" with the ipv6 option
+    QByteArray address() const; // "127.0.0.1:port" or "[::1]:port"
     // The name for the server box: "ftpes://127.0.0.1:port", "ftps://..." with implicit
     // TLS, "ftp://..." with TLS off.
     QByteArray serverName() const;
@@ -97,7 +97,7 @@ private:
 
     FtpsTestServerOptions m_options;
     std::unique_ptr<QTemporaryDir> m_ownHome;
-    QTemporaryDir m_work;  // configuration, certificate, log; outside home so it never shows in a listing
+    QTemporaryDir m_work; // configuration, certificate, log; outside home so it never shows in a listing
     QString m_home;
     ServerProcess m_process;
     quint16 m_port = 0;

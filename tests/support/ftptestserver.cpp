@@ -10,9 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-
-FtpTestServer::FtpTestServer(FtpTestServerOptions options)
-    : m_options(std::move(options))
+FtpTestServer::FtpTestServer(FtpTestServerOptions options) : m_options(std::move(options))
 {
     if (m_options.home.isEmpty()) {
         m_ownHome = std::make_unique<QTemporaryDir>();
@@ -24,15 +22,24 @@ FtpTestServer::FtpTestServer(FtpTestServerOptions options)
     m_logPath = m_logDir.filePath(QStringLiteral("commands.log"));
 }
 
-FtpTestServer::~FtpTestServer() { stop(); }
+FtpTestServer::~FtpTestServer()
+{
+    stop();
+}
 
 bool FtpTestServer::start()
 {
     if (m_process)
         return true;
     QFile::remove(m_logPath);
-    QStringList args{QStringLiteral(SKYLARK_FTP_SERVER_SCRIPT), m_logPath, QStringLiteral("--home"), m_home,
-                     QStringLiteral("--user"), m_options.user, QStringLiteral("--password"), m_options.password};
+    QStringList args{QStringLiteral(SKYLARK_FTP_SERVER_SCRIPT),
+                     m_logPath,
+                     QStringLiteral("--home"),
+                     m_home,
+                     QStringLiteral("--user"),
+                     m_options.user,
+                     QStringLiteral("--password"),
+                     m_options.password};
     for (const auto& dir : m_options.readonlyDirs)
         args << QStringLiteral("--readonly") << dir;
     if (m_options.refuseLogin)
@@ -151,9 +158,15 @@ bool FtpTestServer::writeFile(const QString& relativePath, const QByteArray& con
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-bool FtpTestServer::makeDir(const QString& relativePath) const { return QDir().mkpath(path(relativePath)); }
+bool FtpTestServer::makeDir(const QString& relativePath) const
+{
+    return QDir().mkpath(path(relativePath));
+}
 
-QString FtpTestServer::path(const QString& relativePath) const { return QDir(m_home).filePath(relativePath); }
+QString FtpTestServer::path(const QString& relativePath) const
+{
+    return QDir(m_home).filePath(relativePath);
+}
 
 int FtpTestServer::uploadsOf(const QString& name) const
 {

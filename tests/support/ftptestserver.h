@@ -21,22 +21,22 @@
 struct FtpTestServerOptions {
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
-    QString home;                 // served folder; empty: a temporary folder made by the server object
-    QStringList readonlyDirs;     // subfolders of home where uploads are refused (550)
-    bool refuseLogin = false;     // every login is answered 530
-    QString refuseText;           // text of that 530; "\n" makes it a multi-line reply
-    double delaySeconds = 0;      // pause before every reply
+    QString home;             // served folder; empty: a temporary folder made by the server object
+    QStringList readonlyDirs; // subfolders of home where uploads are refused (550)
+    bool refuseLogin = false; // every login is answered 530
+    QString refuseText;       // text of that 530; "\n" makes it a multi-line reply
+    double delaySeconds = 0;  // pause before every reply
     enum class Silent { None, Greeting, AfterLogin };
-    Silent silent = Silent::None; // never send the banner / stop answering once logged in
-    QString dropOn;               // close the control connection when this command arrives ("STOR", "CWD", ...)
-    QString silentFrom;           // answer nothing from this command on, the command included ("STOR", ...)
-    qint64 dropAfterBytes = -1;   // an upload that has brought this many bytes loses both connections; -1: never
-    double idleTimeoutSeconds = 0;  // close idle control connections (421) after this; 0: the server default (300 s)
-    bool noMlst = false;          // no MLST in FEAT and no MLSD, so clients must use LIST
-    bool diskFull = false;        // STOR answered 552
-    bool refuseRename = false;    // RNFR answered 550
-    QString refuseSuffix;         // STOR of names ending with this answered 553
-    bool ipv6 = false;            // listen on ::1 instead of 127.0.0.1
+    Silent silent = Silent::None;  // never send the banner / stop answering once logged in
+    QString dropOn;                // close the control connection when this command arrives ("STOR", "CWD", ...)
+    QString silentFrom;            // answer nothing from this command on, the command included ("STOR", ...)
+    qint64 dropAfterBytes = -1;    // an upload that has brought this many bytes loses both connections; -1: never
+    double idleTimeoutSeconds = 0; // close idle control connections (421) after this; 0: the server default (300 s)
+    bool noMlst = false;           // no MLST in FEAT and no MLSD, so clients must use LIST
+    bool diskFull = false;         // STOR answered 552
+    bool refuseRename = false;     // RNFR answered 550
+    QString refuseSuffix;          // STOR of names ending with this answered 553
+    bool ipv6 = false;             // listen on ::1 instead of 127.0.0.1
 };
 
 class FtpTestServer {
@@ -53,8 +53,8 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
-    QString host() const;     // "127.0.0.1", or "::1" with the ipv6 option
-    QByteArray address() const;  // server name for InternetConnectA: "127.0.0.1:port" or "[::1]:port"
+    QString host() const;       // "127.0.0.1", or "::1" with the ipv6 option
+    QByteArray address() const; // server name for InternetConnectA: "127.0.0.1:port" or "[::1]:port"
     QString home() const { return m_home; }
 
     // Every command received so far, one per entry ("USER user", "PASS ******", "CWD /pub").

@@ -15,8 +15,7 @@ bool SftpTestServer::available(QString* why)
     return ok;
 }
 
-SftpTestServer::SftpTestServer(SftpTestServerOptions options)
-    : m_options(std::move(options))
+SftpTestServer::SftpTestServer(SftpTestServerOptions options) : m_options(std::move(options))
 {
     if (m_options.home.isEmpty()) {
         m_ownHome = std::make_unique<QTemporaryDir>();
@@ -26,19 +25,32 @@ SftpTestServer::SftpTestServer(SftpTestServerOptions options)
     }
 }
 
-SftpTestServer::~SftpTestServer() { stop(); }
+SftpTestServer::~SftpTestServer()
+{
+    stop();
+}
 
 bool SftpTestServer::start()
 {
     if (m_port)
         return true;
     // -W ignore: the cryptography module warns about ciphers asyncssh merely lists.
-    QStringList args{QStringLiteral("-W"), QStringLiteral("ignore"), QStringLiteral(SKYLARK_SFTP_SERVER_SCRIPT),
-                     m_work.filePath(QStringLiteral("events.log")), QStringLiteral("--home"), m_home,
-                     QStringLiteral("--user"), m_options.user, QStringLiteral("--password"), m_options.password,
-                     QStringLiteral("--host-key"), m_work.filePath(QStringLiteral("host_key")),
-                     QStringLiteral("--key-type"), m_options.keyType,
-                     QStringLiteral("--port"), QString::number(m_lastPort)};
+    QStringList args{QStringLiteral("-W"),
+                     QStringLiteral("ignore"),
+                     QStringLiteral(SKYLARK_SFTP_SERVER_SCRIPT),
+                     m_work.filePath(QStringLiteral("events.log")),
+                     QStringLiteral("--home"),
+                     m_home,
+                     QStringLiteral("--user"),
+                     m_options.user,
+                     QStringLiteral("--password"),
+                     m_options.password,
+                     QStringLiteral("--host-key"),
+                     m_work.filePath(QStringLiteral("host_key")),
+                     QStringLiteral("--key-type"),
+                     m_options.keyType,
+                     QStringLiteral("--port"),
+                     QString::number(m_lastPort)};
     for (const auto& dir : m_options.readonlyDirs)
         args << QStringLiteral("--readonly") << dir;
     for (const auto& dir : m_options.forbiddenDirs)
@@ -80,7 +92,10 @@ QByteArray SftpTestServer::address() const
     return QStringLiteral("%1:%2").arg(h).arg(m_port).toUtf8();
 }
 
-QByteArray SftpTestServer::serverName() const { return "sftp://" + address(); }
+QByteArray SftpTestServer::serverName() const
+{
+    return "sftp://" + address();
+}
 
 QString SftpTestServer::hostKey() const
 {
@@ -121,6 +136,12 @@ bool SftpTestServer::writeFile(const QString& relativePath, const QByteArray& co
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-bool SftpTestServer::makeDir(const QString& relativePath) const { return QDir().mkpath(path(relativePath)); }
+bool SftpTestServer::makeDir(const QString& relativePath) const
+{
+    return QDir().mkpath(path(relativePath));
+}
 
-QString SftpTestServer::path(const QString& relativePath) const { return QDir(m_home).filePath(relativePath); }
+QString SftpTestServer::path(const QString& relativePath) const
+{
+    return QDir(m_home).filePath(relativePath);
+}

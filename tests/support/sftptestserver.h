@@ -26,13 +26,13 @@
 struct SftpTestServerOptions {
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
-    QString home;                // served folder; empty: a temporary folder of the server object
-    QStringList readonlyDirs;    // folders below home where nothing may be written
-    QStringList forbiddenDirs;   // folders below home that cannot be opened or entered
-    bool refuseLogin = false;    // every password is refused
-    QString stall;               // a request never answered: "auth", "realpath", "opendir", "open", "stat"
-    QString keyType = QStringLiteral("ssh-ed25519");  // of the host key made at the first start
-    bool ipv6 = false;           // listen on ::1 instead of 127.0.0.1
+    QString home;              // served folder; empty: a temporary folder of the server object
+    QStringList readonlyDirs;  // folders below home where nothing may be written
+    QStringList forbiddenDirs; // folders below home that cannot be opened or entered
+    bool refuseLogin = false;  // every password is refused
+    QString stall;             // a request never answered: "auth", "realpath", "opendir", "open", "stat"
+    QString keyType = QStringLiteral("ssh-ed25519"); // of the host key made at the first start
+    bool ipv6 = false;                               // listen on ::1 instead of 127.0.0.1
 };
 
 class SftpTestServer {
@@ -77,7 +77,7 @@ public:
 private:
     SftpTestServerOptions m_options;
     std::unique_ptr<QTemporaryDir> m_ownHome;
-    QTemporaryDir m_work;  // host key and log, outside home
+    QTemporaryDir m_work; // host key and log, outside home
     QString m_home;
     ServerProcess m_process;
     quint16 m_port = 0;
