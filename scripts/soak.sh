@@ -35,7 +35,7 @@ preload=$(dpkg -L libfaketime | grep '/libfaketimeMT\.so\.1$' | head -n1)
 work=$(mktemp -d /tmp/skylark-soak.XXXXXX)
 prog="$work/Skylark"
 home="$work/server"
-spec="$work/faketime"
+clockfile="$work/faketime"
 commands="$work/commands.log"
 mkdir -p "$prog" "$home/pub"
 cp "$build/Skylark/"* "$prog/"
@@ -83,8 +83,8 @@ server() {
 
 # clock TIME RATE: the program's clock shows TIME (UTC) from now on, running at RATE.
 clock() {
-    printf '@%s x%s\n' "$1" "$2" >"$spec.new"
-    mv "$spec.new" "$spec"
+    printf '@%s x%s\n' "$1" "$2" >"$clockfile.new"
+    mv "$clockfile.new" "$clockfile"
 }
 
 start_day=$(date -u -d 'today' +%Y-%m-%d)
@@ -104,7 +104,7 @@ server
 clock "$(date -u -d "$start_day 00:00:00 UTC - 10 minutes" '+%Y-%m-%d %H:%M:%S')" 1
 (
     cd "$prog"
-    exec env LD_PRELOAD="$preload" FAKETIME_TIMESTAMP_FILE="$spec" FAKETIME_NO_CACHE=1 TZ=UTC \
+    exec env LD_PRELOAD="$preload" FAKETIME_TIMESTAMP_FILE="$clockfile" FAKETIME_NO_CACHE=1 TZ=UTC \
         QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 ./skylark --arm >"$work/stdout" 2>"$work/stderr"
 ) &
 skylark_pid=$!
