@@ -149,14 +149,6 @@ bool writeFile(const QString& path, const QByteArray& content)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-bool sentLogin(const QStringList& commands)
-{
-    for (const auto& c : commands)
-        if (c.startsWith(QLatin1String("USER")) || c.startsWith(QLatin1String("PASS")))
-            return true;
-    return false;
-}
-
 } // namespace
 
 class TestSecureOptions : public QObject {

@@ -76,14 +76,6 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-bool sentLogin(const QStringList& commands)
-{
-    for (const auto& c : commands)
-        if (c.startsWith(QLatin1String("USER")) || c.startsWith(QLatin1String("PASS")))
-            return true;
-    return false;
-}
-
 } // namespace
 
 class TestSecureWinInet : public QObject {

@@ -26,3 +26,13 @@ public:
 private:
     std::unique_ptr<QProcess> m_process;
 };
+
+// Whether a server's command log shows a login (USER or PASS): a failure of trust must
+// leave none.
+inline bool sentLogin(const QStringList& commands)
+{
+    for (const auto& c : commands)
+        if (c.startsWith(QLatin1String("USER")) || c.startsWith(QLatin1String("PASS")))
+            return true;
+    return false;
+}
