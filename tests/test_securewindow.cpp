@@ -1,6 +1,7 @@
 // The window with a secure server in its server box: trust read from beside ftp.txt,
 // the tree, the manual transfer landing byte for byte, and a refused login shown as
-// for plain FTP. The window's own plain test server stands by unused.
+// for plain FTP, and the hourly cycle on the stepped clock for every scheme. The window's own
+// plain test server stands by unused.
 #include "formharness.h"
 #include "ftp/modWinInet.h"
 #include "ftp/secureOptions.h"
@@ -10,6 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -37,12 +41,22 @@ class TestSecureWindow : public QObject {
 private slots:
     void cleanup() { SetTrustFolder({}); }
 
-    void ftpesThroughTheWindow()
+    void tlsThroughTheWindow_data()
     {
+        QTest::addColumn<int>("tls");
+        QTest::newRow("ftpes") << int(FtpsTestServerOptions::Tls::Explicit);
+        QTest::newRow("ftps") << int(FtpsTestServerOptions::Tls::Implicit);
+    }
+
+    void tlsThroughTheWindow()
+    {
+        QFETCH(int, tls);
         QString why;
         if (!FtpsTestServer::available(&why))
             QSKIP(qPrintable(why));
-        FtpsTestServer server;
+        FtpsTestServerOptions options;
+        options.tls = FtpsTestServerOptions::Tls(tls);
+        FtpsTestServer server(options);
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());
         FormHarness h;
@@ -56,7 +70,9 @@ private slots:
         // Not trusted yet: no session, nothing of the login sent.
         connectWindow(h, name, server.user(), server.password());
         QVERIFY(!h.f().connected());
-        QCOMPARE(server.commands(), QStringList{QStringLiteral("AUTH TLS")});
+        QCOMPARE(server.commands(), options.tls == FtpsTestServerOptions::Tls::Explicit
+                                        ? QStringList{QStringLiteral("AUTH TLS")}
+                                        : QStringList{});
 
         h.folder.writeFile(QString::fromLatin1(kTrustedCertificatesFile), server.certificatePem());
         connectWindow(h, name, server.user(), server.password());
@@ -98,19 +114,53 @@ private slots:
         QCOMPARE(readFile(server.path(QStringLiteral("pub/13.jpg"))), image);
     }
 
-    // The hourly cycle on the stepped clock: connect, the upload through its part file
-    // (the second of the hour renamed over the first), disconnect.
-    void sftpHourlyCycle()
+    // The hourly cycle on the stepped clock, for each scheme: connect, the upload
+    // through its part file (the second of the hour replacing the first), disconnect.
+    // vsftpd renames over the first image; the SFTP server refuses that and the first
+    // image is removed before the rename.
+    void hourlyCycle_data()
     {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("ftpes") << QStringLiteral("ftpes");
+        QTest::newRow("ftps") << QStringLiteral("ftps");
+        QTest::newRow("sftp") << QStringLiteral("sftp");
+    }
+
+    void hourlyCycle()
+    {
+        QFETCH(QString, scheme);
+        const bool sftp = scheme == QLatin1String("sftp");
         QString why;
-        if (!SftpTestServer::available(&why))
+        if (!(sftp ? SftpTestServer::available(&why) : FtpsTestServer::available(&why)))
             QSKIP(qPrintable(why));
-        SftpTestServer server;
-        QVERIFY(server.makeDir(QStringLiteral("pub")));
-        QVERIFY(server.start());
-        const QString name = QString::fromLatin1(server.serverName());
-        FormHarness h({}, "\"" + server.serverName() + "\",\"user\",\"secret\",\"" + server.serverName() +
+        FtpsTestServerOptions tls;
+        tls.tls = scheme == QLatin1String("ftps") ? FtpsTestServerOptions::Tls::Implicit
+                                                  : FtpsTestServerOptions::Tls::Explicit;
+        std::optional<SftpTestServer> sftpServer;
+        std::optional<FtpsTestServer> ftpsServer;
+        QByteArray name;
+        QString user;
+        std::function<QString(const QString&)> serverPath;
+        if (sftp) {
+            sftpServer.emplace();
+            QVERIFY(sftpServer->makeDir(QStringLiteral("pub")));
+            QVERIFY(sftpServer->start());
+            name = sftpServer->serverName();
+            user = sftpServer->user();
+            serverPath = [&](const QString& p) { return sftpServer->path(p); };
+        } else {
+            ftpsServer.emplace(tls);
+            QVERIFY(ftpsServer->makeDir(QStringLiteral("pub")));
+            QVERIFY(ftpsServer->start());
+            name = ftpsServer->serverName();
+            user = ftpsServer->user();
+            serverPath = [&](const QString& p) { return ftpsServer->path(p); };
+        }
+        QVERIFY(name.startsWith(scheme.toLatin1() + "://"));
+        FormHarness h({}, "\"" + name + "\",\"" + user.toUtf8() + "\",\"secret\",\"" + name +
                               "/pub\",\"30\",\"20\"\r\n");
+        if (ftpsServer)
+            h.folder.writeFile(QString::fromLatin1(kTrustedCertificatesFile), ftpsServer->certificatePem());
         QByteArray ten(70000, '\0');
         for (int i = 0; i < ten.size(); ++i)
             ten[i] = static_cast<char>(i * 7 + i / 256);
@@ -118,8 +168,10 @@ private slots:
         h.platform.setTime(10, 29, 0);
         QVERIFY(h.start());
         // The harness points the boxes at its own server; back to what ftp.txt said.
-        h.f().text1->setText(name);
-        h.f().text4->setText(name + QStringLiteral("/pub"));
+        h.f().text1->setText(QString::fromLatin1(name));
+        h.f().text2->setText(user);
+        h.f().text3->setText(QStringLiteral("secret"));
+        h.f().text4->setText(QString::fromLatin1(name) + QStringLiteral("/pub"));
         emit h.f().Timer3->timeout();
         QTest::mouseClick(h.f().Command4, Qt::LeftButton);
 
@@ -127,11 +179,20 @@ private slots:
         QVERIFY(h.f().connected());
         StepClockTo(h, 10, 30, 35);
         QVERIFY(!h.f().connected());
-        QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), ten);
-        QVERIFY(!QFile::exists(server.path(QStringLiteral("pub/10.jpg.part"))));
-        // The second upload found the first one's image in the way.
-        QVERIFY2(server.events().count(QStringLiteral("remove /pub/10.jpg")) == 1,
-                 qPrintable(server.events().join(" | ")));
+        QCOMPARE(readFile(serverPath(QStringLiteral("pub/10.jpg"))), ten);
+        QVERIFY(!QFile::exists(serverPath(QStringLiteral("pub/10.jpg.part"))));
+        if (sftpServer) {
+            QVERIFY2(sftpServer->events().count(QStringLiteral("remove /pub/10.jpg")) == 1,
+                     qPrintable(sftpServer->events().join(" | ")));
+        } else {
+            // Both uploads went through the part file, encrypted from the login on.
+            const QStringList commands = ftpsServer->commands();
+            QCOMPARE(commands.count(QStringLiteral("STOR 10.jpg.part")), 2);
+            QCOMPARE(commands.count(QStringLiteral("RNTO /pub/10.jpg")), 2);
+            if (tls.tls == FtpsTestServerOptions::Tls::Explicit)
+                QCOMPARE(commands.value(0), QStringLiteral("AUTH TLS"));
+            QVERIFY(commands.contains(QStringLiteral("PROT P")));
+        }
         QVERIFY2(h.platform.messages.isEmpty(), qPrintable(h.platform.messages.join(" | ")));
     }
 };
