@@ -157,8 +157,8 @@ private slots:
             serverPath = [&](const QString& p) { return ftpsServer->path(p); };
         }
         QVERIFY(name.startsWith(scheme.toLatin1() + "://"));
-        FormHarness h({}, "\"" + name + "\",\"" + user.toUtf8() + "\",\"secret\",\"" + name +
-                              "/pub\",\"30\",\"20\"\r\n");
+        FormHarness h({},
+                      "\"" + name + "\",\"" + user.toUtf8() + "\",\"secret\",\"" + name + "/pub\",\"30\",\"20\"\r\n");
         if (ftpsServer)
             h.folder.writeFile(QString::fromLatin1(kTrustedCertificatesFile), ftpsServer->certificatePem());
         QByteArray ten(70000, '\0');
