@@ -11,6 +11,8 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+
 namespace {
 double cpuSeconds()
 {
@@ -23,6 +25,14 @@ QMessageBox* openBox()
 {
     return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
 }
+
+qsizetype countOpenBoxes()
+{
+    qsizetype n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        n += qobject_cast<QMessageBox*>(w) && w->isVisible() ? 1 : 0;
+    return n;
+}
 } // namespace
 
 class TestPlatform : public QObject {
@@ -30,6 +40,7 @@ class TestPlatform : public QObject {
 private slots:
     void messageBoxLooksRight();
     void ticksFlowWhileABoxIsOpenAndTheSameTextIsNotRepeated();
+    void boxesWithEverNewTextsStopNesting();
     void waitSleepsUntilAnEvent();
     void formTimerRules();
 };
@@ -93,6 +104,44 @@ void TestPlatform::ticksFlowWhileABoxIsOpenAndTheSameTextIsNotRepeated()
     t.start();
     platform.showMessage("設定が間違っているようです");
     QVERIFY(t.elapsed() >= 20);
+}
+
+// Nobody presses OK and every hour's text differs: the boxes, each a nested event loop,
+// stop at a bound while the ticks go on, and all of them close again.
+void TestPlatform::boxesWithEverNewTextsStopNesting()
+{
+    DesktopPlatform platform;
+    FormTimer timer;
+    int ticks = 0;
+    qsizetype mostOpen = 0;
+    QObject::connect(&timer, &FormTimer::timeout, [&] {
+        ++ticks;
+        mostOpen = std::max(mostOpen, countOpenBoxes());
+        if (ticks < 40) {
+            platform.showMessage(QStringLiteral("InternetConnect Extd Err: 421 session %1").arg(ticks));
+            return;
+        }
+        // Pressing OK everywhere, from the innermost loop, unwinds them all.
+        timer.setEnabled(false);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                box->accept();
+    });
+    timer.setInterval(5);
+    QTRY_VERIFY_WITH_TIMEOUT(!timer.enabled(), 10000);
+    QCOMPARE(mostOpen, 16);
+    QCOMPARE(ticks, 40);
+    QTRY_COMPARE(countOpenBoxes(), 0);
+
+    // With the boxes closed, a new text is shown again.
+    bool shown = false;
+    QTimer::singleShot(20, [&] {
+        shown = openBox() != nullptr;
+        if (openBox())
+            openBox()->accept();
+    });
+    platform.showMessage(QStringLiteral("転送しました"));
+    QVERIFY(shown);
 }
 
 void TestPlatform::waitSleepsUntilAnEvent()

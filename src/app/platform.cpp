@@ -48,6 +48,15 @@ void DesktopPlatform::showMessage(const QString& text)
     static QSet<QString> open;
     if (open.contains(text))
         return;
+    // Every open box holds a nested event loop on the stack, and texts that differ each
+    // time (a reply naming a session or a time) would nest without end over months with
+    // nobody pressing OK, until the stack runs out. Past this many, the log alone has it.
+    constexpr qsizetype kMostOpenBoxes = 16;
+    if (open.size() >= kMostOpenBoxes) {
+        EventLog::warning(
+            QStringLiteral("box: not shown %1 (%2 open already)").arg(EventLog::quote(text)).arg(open.size()));
+        return;
+    }
     open.insert(text);
     // Where nobody looks at the screen, the log is the only place a box is seen.
     EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(open.size()));
