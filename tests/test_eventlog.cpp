@@ -3,6 +3,8 @@
 // break a line or is not valid UTF-8.
 #include "base/eventLog.h"
 
+#include "stderrcapture.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,39 +24,6 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcOther, "skylark.other")
-
-// Standard error of this process, sent to a file for as long as the object lives.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = dup(2);
-        dup2(m_file.handle(), 2);
-    }
-    ~StderrCapture() { restore(); }
-    QByteArray text()
-    {
-        restore();
-        QFile f(m_file.fileName());
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 QByteArray readAll(const QString& path)
 {

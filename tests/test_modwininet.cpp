@@ -1,6 +1,7 @@
 // The WinInet-style calls against a real FTP server (pyftpdlib on loopback).
 #include "ftp/modWinInet.h"
 #include "ftptestserver.h"
+#include "wininettest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,22 +15,6 @@
 #include <algorithm>
 
 namespace {
-
-// Closes the Internet handle (and so everything under it) when a test fails part way,
-// so one failure does not show up again as a leak in every later test.
-struct CloseOnFailure {
-    HINTERNET h;
-    ~CloseOnFailure()
-    {
-        if (QTest::currentTestFailed())
-            InternetCloseHandle(h);
-    }
-};
-
-HINTERNET openInternet()
-{
-    return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-}
 
 HINTERNET connectTo(HINTERNET hi, const FtpTestServer& server, std::int32_t flags = INTERNET_FLAG_PASSIVE,
                     const char* password = "secret")

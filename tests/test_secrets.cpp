@@ -4,6 +4,7 @@
 // standard error, nor in the process's arguments or environment. Nothing even tried to
 // write it: no line needed the scrubbing either.
 #include "formharness.h"
+#include "stderrcapture.h"
 
 #include "base/eventLog.h"
 #include "ftp/modWinInet.h"
@@ -18,33 +19,6 @@
 namespace {
 
 const QString kPassword = QStringLiteral("Zq7!pw секрет");
-
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = dup(2);
-        dup2(m_file.handle(), 2);
-    }
-    ~StderrCapture() { text(); }
-    QByteArray text()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stderr);
-            dup2(m_saved, 2);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-        QFile f(m_file.fileName());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 QByteArray readFile(const QString& path)
 {

@@ -8,6 +8,7 @@
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
+#include "wininettest.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,20 +17,6 @@
 #include <QtTest>
 
 namespace {
-
-struct CloseOnFailure {
-    HINTERNET h;
-    ~CloseOnFailure()
-    {
-        if (QTest::currentTestFailed())
-            InternetCloseHandle(h);
-    }
-};
-
-HINTERNET openInternet()
-{
-    return InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-}
 
 HINTERNET connectTo(HINTERNET hi, const QByteArray& name, const QString& user, const QString& password)
 {
