@@ -12,24 +12,26 @@
 //                read "host key" for port 22 and "[host]:port key" otherwise.
 // Without a trust folder no extra certificate is trusted and no SFTP server either.
 //
-// Failures (SecureChannel::failure). WinInet code, the reply code InternetGetLastResponseInfo
-// should report, and the response text:
+// Failures (SecureChannel::failure): the WinInet code, the reply code that
+// InternetGetLastResponseInfo reports, and the response text.
+// clang-format off
 //   ftpes, ftps
-//     certificate expired or not yet valid               12037 SEC_CERT_DATE_INVALID     0  libcurl's reason
-//     certificate not for this host name                 12038 SEC_CERT_CN_INVALID       0  libcurl's reason
-//     unknown or untrusted CA, self-signed certificate   12045 INVALID_CA                0  libcurl's reason
-//     ftp-ca.pem unreadable                              12045 INVALID_CA                0  libcurl's reason
-//     server refused AUTH TLS, handshake failed,         12157 SECURITY_CHANNEL_ERROR    0  libcurl's reason
+//     certificate expired or not yet valid             12037 SEC_CERT_DATE_INVALID    0  libcurl's reason
+//     certificate not for this host name               12038 SEC_CERT_CN_INVALID      0  libcurl's reason
+//     unknown or untrusted CA, self-signed certificate 12045 INVALID_CA               0  libcurl's reason
+//     ftp-ca.pem unreadable                            12045 INVALID_CA               0  libcurl's reason
+//     server refused AUTH TLS, handshake failed,       12157 SECURITY_CHANNEL_ERROR   0  libcurl's reason
 //       no common protocol or cipher
 //   sftp
-//     host key differs from known_hosts                  12169 SEC_INVALID_CERT          0  the host and the key's
-//     fingerprint key cannot be recorded in known_hosts              12157 SECURITY_CHANNEL_ERROR    0  why SSH session
-//     not set up (key exchange, host key     12157 SECURITY_CHANNEL_ERROR    0  libssh2's reason
-//       type)
-//     login refused                                      12003 EXTENDED_ERROR          530  the server's or libssh2's
-//     reason folder or file missing or refused, rename refused  12003 EXTENDED_ERROR          550  the server's or
-//     libssh2's reason no byte moved for stallSeconds                     12002 TIMEOUT                   0  what
-//     stalled
+//     host key differs from known_hosts                12169 SEC_INVALID_CERT         0  host and key fingerprint
+//     key cannot be recorded in known_hosts            12157 SECURITY_CHANNEL_ERROR   0  why
+//     SSH session not set up (key exchange,            12157 SECURITY_CHANNEL_ERROR   0  libssh2's reason
+//       host key type)
+//     login refused                                    12003 EXTENDED_ERROR         530  server's or libssh2's reason
+//     folder or file missing or refused,               12003 EXTENDED_ERROR         550  server's or libssh2's reason
+//       rename refused
+//     no byte moved for stallSeconds                   12002 TIMEOUT                  0  what stalled
+// clang-format on
 // Anything else (no route, connection refused, lost connection, FTP replies) is not a
 // secure failure: failure() says nothing and the caller maps it as for plain FTP.
 //
