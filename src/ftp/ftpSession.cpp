@@ -64,7 +64,6 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     std::optional<FtpFailure> failure;
     if (m_ftp == 0)
         failure = lastFailure("InternetConnect");
-    m_connected = !failure;
     m_directUploads = false;
     m_server = server;
     m_folder.clear();
@@ -87,24 +86,14 @@ void FtpSession::disconnect()
     }
     m_ftp = 0;
     m_listing.clear();
-    m_connected = false;
 }
 
 void FtpSession::close()
 {
-    if (m_ftp != 0) {
-        QElapsedTimer watch;
-        watch.start();
-        InternetCloseHandle(m_ftp);
-        EventLog::info(
-            QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
-    }
+    disconnect();
     if (m_internet != 0)
         InternetCloseHandle(m_internet);
-    m_ftp = 0;
     m_internet = 0;
-    m_connected = false;
-    m_listing.clear();
 }
 
 bool FtpSession::changeFolder(const QString& folder)

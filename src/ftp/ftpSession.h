@@ -56,7 +56,7 @@ public:
     std::optional<FtpFailure> openInternet(const QString& proxy);
     bool internetOpen() const { return m_internet != 0; }
     // A session is open: from a successful connect() to disconnect() or close().
-    bool connected() const { return m_connected; }
+    bool connected() const { return m_ftp != 0; }
 
     // Logs in. On failure the session stays closed.
     std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
@@ -101,7 +101,6 @@ private:
 
     std::int32_t m_internet = 0; // Internet handle; 0 when not open
     std::int32_t m_ftp = 0;      // session handle; 0 when no session
-    bool m_connected = false;
     QList<RemoteEntry> m_listing;
     QString m_server;             // of the open session, for the log
     QString m_folder;             // the last folder made current, for the log; empty: the login folder
