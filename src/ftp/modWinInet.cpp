@@ -30,8 +30,7 @@ bool fail(std::uint32_t code)
 
 HINTERNET failHandle(std::uint32_t code)
 {
-    t_lastError = code;
-    t_lastLibraryError.clear();
+    fail(code);
     return 0;
 }
 
@@ -127,6 +126,20 @@ bool hasLineBreak(const char* s)
     return s && std::strpbrk(s, "\r\n") != nullptr;
 }
 
+// One request on a session handle: the handle is checked, then the arguments, then the
+// request runs alone on its control connection.
+template <typename Request>
+bool onSession(HINTERNET hConnect, bool argumentsValid, Request&& request)
+{
+    const auto s = lookup<SessionObject>(hConnect);
+    if (!s)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!argumentsValid)
+        return fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(s->mutex);
+    return finish(request(*s->connection));
+}
+
 } // namespace
 
 // ---- the calls ----------------------------------------------------------------------------
@@ -191,13 +204,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, std:
 
 bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
 {
-    const auto s = lookup<SessionObject>(hConnect);
-    if (!s)
-        return fail(ERROR_INVALID_HANDLE);
-    if (!lpszDirectory || hasLineBreak(lpszDirectory))
-        return fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard lock(s->mutex);
-    return finish(s->connection->changeFolder(lpszDirectory));
+    return onSession(hConnect, lpszDirectory && !hasLineBreak(lpszDirectory),
+                     [&](FtpConnection& c) { return c.changeFolder(lpszDirectory); });
 }
 
 namespace {
@@ -263,36 +271,23 @@ bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATA* lpvFindData)
 bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile, std::int32_t dwFlags,
                  std::int32_t /*dwContext*/)
 {
-    const auto s = lookup<SessionObject>(hConnect);
-    if (!s)
-        return fail(ERROR_INVALID_HANDLE);
-    if (!lpszLocalFile || !lpszNewRemoteFile || hasLineBreak(lpszNewRemoteFile) || hasLineBreak(lpszLocalFile))
-        return fail(ERROR_INVALID_PARAMETER);
     const bool ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
-    std::lock_guard lock(s->mutex);
-    return finish(s->connection->put(lpszLocalFile, lpszNewRemoteFile, ascii));
+    return onSession(hConnect,
+                     lpszLocalFile && lpszNewRemoteFile && !hasLineBreak(lpszNewRemoteFile) &&
+                         !hasLineBreak(lpszLocalFile),
+                     [&](FtpConnection& c) { return c.put(lpszLocalFile, lpszNewRemoteFile, ascii); });
 }
 
 bool FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew)
 {
-    const auto s = lookup<SessionObject>(hConnect);
-    if (!s)
-        return fail(ERROR_INVALID_HANDLE);
-    if (!lpszExisting || !lpszNew || hasLineBreak(lpszExisting) || hasLineBreak(lpszNew))
-        return fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard lock(s->mutex);
-    return finish(s->connection->rename(lpszExisting, lpszNew));
+    return onSession(hConnect, lpszExisting && lpszNew && !hasLineBreak(lpszExisting) && !hasLineBreak(lpszNew),
+                     [&](FtpConnection& c) { return c.rename(lpszExisting, lpszNew); });
 }
 
 bool FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName)
 {
-    const auto s = lookup<SessionObject>(hConnect);
-    if (!s)
-        return fail(ERROR_INVALID_HANDLE);
-    if (!lpszFileName || hasLineBreak(lpszFileName))
-        return fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard lock(s->mutex);
-    return finish(s->connection->remove(lpszFileName));
+    return onSession(hConnect, lpszFileName && !hasLineBreak(lpszFileName),
+                     [&](FtpConnection& c) { return c.remove(lpszFileName); });
 }
 
 bool InternetGetLastResponseInfoA(std::int32_t* lpdwError, char* lpszBuffer, std::int32_t* lpdwBufferLength)
