@@ -99,6 +99,13 @@ size_t readUpload(char* buffer, size_t size, size_t n, void* userp)
     return got;
 }
 
+// An absolute path other than "/" as its folder and its last name.
+std::pair<std::string, std::string> splitPath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -380,9 +387,8 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
     const std::string remote = resolveRemotePath(m_currentFolder, remotePath);
     if (remote == "/")
         return notSent(FtpStatus::InvalidPath);
-    const auto slash = remote.rfind('/');
-    const std::string folder = slash == 0 ? "/" : remote.substr(0, slash);
-    const std::string fileUrl = url(folder, std::string_view(remote).substr(slash + 1));
+    const auto [folder, name] = splitPath(remote);
+    const std::string fileUrl = url(folder, name);
     const auto quote = leadingCommand(folder);
     return perform(Cwd::ByUrl, folder, [&](bool retry) {
         if (retry)
@@ -476,9 +482,7 @@ FtpResult FtpConnection::sftpRename(const std::string& source, const std::string
 // Whether the folder of path lists its name (names only).
 bool FtpConnection::sftpExists(const std::string& path)
 {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = path.substr(slash + 1);
+    const auto [folder, name] = splitPath(path);
     const std::string folderUrl = url(folder);
     ListingSink sink;
     const FtpResult listed = perform(Cwd::ByUrl, folder, [&](bool) {
@@ -503,8 +507,8 @@ bool FtpConnection::sftpExists(const std::string& path)
     return false;
 }
 
-// SFTP commands in one request on the current folder ("*" first: its failure is
-// ignored), paths absolute.
+// SFTP commands in one request on the current folder, paths absolute; the first that
+// fails ends the request.
 FtpResult FtpConnection::sftpCommands(const std::vector<std::string>& lines)
 {
     curl_slist* list = nullptr;
