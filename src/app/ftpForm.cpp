@@ -218,29 +218,32 @@ void FTPform::createControls()
     }
 }
 
+// A handler goes with its own name, which a fault it ends on is logged under.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a member's name cannot be parenthesised
+#define SKYLARK_HANDLER(name) [this] { dispatch(&FTPform::name, #name); }
+
 void FTPform::connectHandlers()
 {
-    connect(Drive1, &DriveListBox::driveChanged, this, [this] { dispatch(&FTPform::Drive1_Change, "Drive1_Change"); });
-    connect(Dir1, &DirListBox::pathChanged, this, [this] { dispatch(&FTPform::Dir1_Change, "Dir1_Change"); });
-    connect(Command1, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command1_Click, "Command1_Click"); });
-    connect(Command2, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command2_Click, "Command2_Click"); });
-    connect(cmdConnect, &QPushButton::clicked, this,
-            [this] { dispatch(&FTPform::cmdConnect_Click, "cmdConnect_Click"); });
-    connect(cmdDisconnect, &QPushButton::clicked, this,
-            [this] { dispatch(&FTPform::cmdDisconnect_Click, "cmdDisconnect_Click"); });
-    connect(TreeView1, &KeyedTree::mouseNotification, this,
-            [this] { dispatch(&FTPform::TreeView1_MouseUp, "TreeView1_MouseUp"); });
-    connect(Command3, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command3_Click, "Command3_Click"); });
-    connect(Command7, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command7_Click, "Command7_Click"); });
-    connect(Command4, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command4_Click, "Command4_Click"); });
-    connect(Command6, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command6_Click, "Command6_Click"); });
-    connect(Command5, &QPushButton::clicked, this, [this] { dispatch(&FTPform::Command5_Click, "Command5_Click"); });
-    connect(Timer3, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer3_Timer, "Timer3_Timer"); });
-    connect(Timer4, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer4_Timer, "Timer4_Timer"); });
-    connect(Timer5, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer5_Timer, "Timer5_Timer"); });
-    connect(Timer6, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer6_Timer, "Timer6_Timer"); });
-    connect(Timer7, &FormTimer::timeout, this, [this] { dispatch(&FTPform::Timer7_Timer, "Timer7_Timer"); });
+    connect(Drive1, &DriveListBox::driveChanged, this, SKYLARK_HANDLER(Drive1_Change));
+    connect(Dir1, &DirListBox::pathChanged, this, SKYLARK_HANDLER(Dir1_Change));
+    connect(Command1, &QPushButton::clicked, this, SKYLARK_HANDLER(Command1_Click));
+    connect(Command2, &QPushButton::clicked, this, SKYLARK_HANDLER(Command2_Click));
+    connect(cmdConnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdConnect_Click));
+    connect(cmdDisconnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdDisconnect_Click));
+    connect(TreeView1, &KeyedTree::mouseNotification, this, SKYLARK_HANDLER(TreeView1_MouseUp));
+    connect(Command3, &QPushButton::clicked, this, SKYLARK_HANDLER(Command3_Click));
+    connect(Command7, &QPushButton::clicked, this, SKYLARK_HANDLER(Command7_Click));
+    connect(Command4, &QPushButton::clicked, this, SKYLARK_HANDLER(Command4_Click));
+    connect(Command6, &QPushButton::clicked, this, SKYLARK_HANDLER(Command6_Click));
+    connect(Command5, &QPushButton::clicked, this, SKYLARK_HANDLER(Command5_Click));
+    connect(Timer3, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer3_Timer));
+    connect(Timer4, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer4_Timer));
+    connect(Timer5, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer5_Timer));
+    connect(Timer6, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer6_Timer));
+    connect(Timer7, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer7_Timer));
 }
+
+#undef SKYLARK_HANDLER
 
 void FTPform::setTabOrder()
 {
