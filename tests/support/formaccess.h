@@ -98,7 +98,7 @@ public:
     std::int32_t& hFtp() { return form.m_session.m_ftp; }
     QList<RemoteEntry>& listing() { return form.m_session.m_listing; }
     bool connected() const { return form.m_session.connected(); }
-    QString sendFile() const { return form.sSendFile; }
+    QString& sendFile() { return form.sSendFile; }
     std::int32_t& endWait() { return form.lEndWait; }
     std::int32_t transferType() const { return form.lTransferType; }
     QString myPath() const { return form.fMyPath(); }
