@@ -159,19 +159,6 @@ class TestSecureOptions : public QObject {
     QString caFile() const { return m_trust.filePath(QString::fromLatin1(kTrustedCertificatesFile)); }
     QString knownHosts() const { return m_trust.filePath(QString::fromLatin1(kKnownHostsFile)); }
 
-    void needFtps()
-    {
-        QString why;
-        if (!FtpsTestServer::available(&why))
-            QSKIP(qPrintable(why));
-    }
-    void needSftp()
-    {
-        QString why;
-        if (!SftpTestServer::available(&why))
-            QSKIP(qPrintable(why));
-    }
-
 private slots:
     void initTestCase() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     void init()
@@ -198,7 +185,7 @@ private slots:
     }
     void tlsSessionsCarryTheWork()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, tls);
         QFETCH(bool, ipv6);
         FtpsTestServerOptions o;
@@ -241,7 +228,7 @@ private slots:
 
     void ftpesNeverFallsBackToClearText()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls::Off;
         FtpsTestServer server(o);
@@ -276,7 +263,7 @@ private slots:
     }
     void certificateRefusals()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, certificate);
         QFETCH(bool, trusted);
         QFETCH(QString, host);
@@ -302,7 +289,7 @@ private slots:
 
     void selfSignedTrustedThroughTheCaFile()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         Client client(server.serverName(), server.user(), server.password());
@@ -319,7 +306,7 @@ private slots:
 
     void caFileAddsToTheSystemStore()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         // Two servers: one certificate stands in for the system's store (a CA folder
         // as /etc/ssl/certs is), the other is in ftp-ca.pem. Both must be trusted.
         FtpsTestServer system;
@@ -357,7 +344,7 @@ private slots:
 
     void unreadableCaFileRefuses()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), "this is not a certificate\n"));
@@ -372,7 +359,7 @@ private slots:
 
     void tlsLoginRefusalIsTheServersReply()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), server.certificatePem()));
@@ -388,7 +375,7 @@ private slots:
 
     void unknownHostKeyIsRecordedThenKnown()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.writeFile(QStringLiteral("pub/old.jpg"), "old"));
         QVERIFY(server.start());
@@ -411,7 +398,7 @@ private slots:
 
     void changedHostKeyIsRefusedBeforeThePassword()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());
@@ -442,7 +429,7 @@ private slots:
 
     void hostKeysNeedATrustFolder()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
         SetTrustFolder({});
@@ -457,7 +444,7 @@ private slots:
 
     void recordedLineStartsOnItsOwnLine()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
         // An operator's file whose last line has no line end.
@@ -472,7 +459,7 @@ private slots:
 
     void hostKeyOnIpv6AndPortFormsOfTheName()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServerOptions o;
         o.ipv6 = true;
         SftpTestServer server(o);
@@ -506,7 +493,7 @@ private slots:
     }
     void sftpRefusalsReadLikeFtpReplies()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         QFETCH(QString, what);
         QFETCH(int, responseCode);
         QFETCH(QString, text);
@@ -539,7 +526,7 @@ private slots:
 
     void renameWithAwkwardNames()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub cam")));
         QVERIFY(server.start());
@@ -563,7 +550,7 @@ private slots:
     }
     void silentSshServerIsBounded()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         QFETCH(QString, stall);
         SftpTestServerOptions o;
         o.stall = stall;

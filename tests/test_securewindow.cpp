@@ -51,9 +51,7 @@ private slots:
     void tlsThroughTheWindow()
     {
         QFETCH(int, tls);
-        QString why;
-        if (!FtpsTestServer::available(&why))
-            QSKIP(qPrintable(why));
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions options;
         options.tls = FtpsTestServerOptions::Tls(tls);
         FtpsTestServer server(options);
@@ -85,9 +83,7 @@ private slots:
 
     void sftpThroughTheWindow()
     {
-        QString why;
-        if (!SftpTestServer::available(&why))
-            QSKIP(qPrintable(why));
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());
@@ -130,9 +126,10 @@ private slots:
     {
         QFETCH(QString, scheme);
         const bool sftp = scheme == QLatin1String("sftp");
-        QString why;
-        if (!(sftp ? SftpTestServer::available(&why) : FtpsTestServer::available(&why)))
-            QSKIP(qPrintable(why));
+        if (sftp)
+            SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        else
+            SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions tls;
         tls.tls = scheme == QLatin1String("ftps") ? FtpsTestServerOptions::Tls::Implicit
                                                   : FtpsTestServerOptions::Tls::Explicit;

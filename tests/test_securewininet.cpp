@@ -74,19 +74,6 @@ class TestSecureWinInet : public QObject {
 
     QString knownHosts() const { return m_trust.filePath(QString::fromLatin1(kKnownHostsFile)); }
 
-    void needSftp()
-    {
-        QString why;
-        if (!SftpTestServer::available(&why))
-            QSKIP(qPrintable(why));
-    }
-    void needFtps()
-    {
-        QString why;
-        if (!FtpsTestServer::available(&why))
-            QSKIP(qPrintable(why));
-    }
-
 private slots:
     void init()
     {
@@ -106,7 +93,7 @@ private slots:
     }
     void sessionWork()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, tls);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls(tls);
@@ -152,7 +139,7 @@ private slots:
 
     void wrongPasswordIsTheServersRefusal()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), server.certificatePem()));
@@ -168,7 +155,7 @@ private slots:
 
     void ftpesRefusedByAPlainServer()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls::Off;
         FtpsTestServer server(o);
@@ -187,7 +174,7 @@ private slots:
 
     void untrustedCertificateThenTrusted()
     {
-        needFtps();
+        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         const HINTERNET hi = openInternet();
@@ -211,7 +198,7 @@ private slots:
 
     void sftpSessionWork()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServerOptions o;
         o.forbiddenDirs = QStringList{QStringLiteral("secret")};
         SftpTestServer server(o);
@@ -268,7 +255,7 @@ private slots:
 
     void sftpWrongPasswordReadsAs530()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
         const HINTERNET hi = openInternet();
@@ -284,7 +271,7 @@ private slots:
 
     void sftpChangedHostKeyIsRefused()
     {
-        needSftp();
+        SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include <memory>
 
@@ -36,3 +37,13 @@ inline bool sentLogin(const QStringList& commands)
             return true;
     return false;
 }
+
+// Skips the calling test when this kind of server cannot run here (available() says
+// why). A macro, not a helper function: QSKIP returns from the function it is written
+// in, and a helper's return would let the test run on and fail.
+#define SKIP_UNLESS_AVAILABLE(Server)                                                                                  \
+    do {                                                                                                               \
+        QString whyNot;                                                                                                \
+        if (!Server::available(&whyNot))                                                                               \
+            QSKIP(qPrintable(whyNot));                                                                                 \
+    } while (false)
