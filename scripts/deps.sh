@@ -4,28 +4,33 @@
 # a group for what only that script uses. Only missing packages are installed, and when
 # nothing is missing it costs one dpkg-query, so it is cheap to call every time.
 #
-#   scripts/deps.sh [--fuzz] [--screenshot] [--bench]
+#   scripts/deps.sh [--test] [--style] [--fuzz] [--screenshot] [--bench] [--soak]
+#
+# Without a group: what building and running Skylark needs (run.sh), the demo server
+# and images included. The test servers and the style tools are not installed for
+# someone who only wants to run the program.
 set -euo pipefail
 
 pkgs=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev curl
+  libcurl4-openssl-dev
   python3 python3-pyftpdlib
-  vsftpd openssl python3-asyncssh
   fonts-ipafont-gothic
   xvfb xauth imagemagick
-  desktop-file-utils
-  vsftpd openssl python3-asyncssh faketime
-  clang-format clang-tidy
 )
+# Servers the tests start on loopback, and the install check's validator.
+test_pkgs=(vsftpd openssl python3-asyncssh desktop-file-utils)
 for group in "$@"; do
   case $group in
+    --test) pkgs+=("${test_pkgs[@]}") ;;
+    --style) pkgs+=(clang-format clang-tidy) ;;
     --fuzz) pkgs+=(clang libclang-rt-14-dev) ;; # libFuzzer lives in the runtime package
     --screenshot) pkgs+=(xdotool) ;;
-    --bench) pkgs+=(hyperfine) ;;
+    --bench) pkgs+=(hyperfine curl "${test_pkgs[@]}") ;; # curl: the reference the uploads are timed against
+    --soak) pkgs+=(faketime) ;;
     *)
-      echo "deps.sh: unknown group $group (known: --fuzz --screenshot --bench)" >&2
+      echo "deps.sh: unknown group $group (known: --test --style --fuzz --screenshot --bench --soak)" >&2
       exit 2
       ;;
   esac

@@ -23,7 +23,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 hours=${1:-168}
 build="$top/build-soak"
 
-bash "$top/scripts/deps.sh"
+bash "$top/scripts/deps.sh" --soak
 launcher=
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release $launcher >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the C++ sources against the project's style and exits non-zero on any finding:
 # clang-format (.clang-format) over src/, tests/, bench/ and fuzz/, then clang-tidy
-# (.clang-tidy) over src/.
+# (.clang-tidy) over src/. Installs the two tools first (scripts/deps.sh --style).
 #
 #   scripts/style.sh [build-dir]      default: build-style/ beside the sources
 #
@@ -16,9 +16,7 @@ build=$(realpath -m "${1:-$top/build-style}")
 jobs=${SKYLARK_STYLE_JOBS:-2}
 cd "$top"
 
-for tool in clang-format clang-tidy; do
-    command -v "$tool" >/dev/null || { echo "style.sh: $tool is missing" >&2; exit 2; }
-done
+bash "$top/scripts/deps.sh" --style
 
 mapfile -t formatted < <(find src tests bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 mapfile -t tidied < <(find src -type f -name '*.cpp' | sort)
