@@ -31,31 +31,15 @@ void TestClockText::split_data()
     QTest::addColumn<QString>("hour");
     QTest::addColumn<QString>("minute");
     QTest::addColumn<QString>("second");
-    QTest::newRow("one-digit hour") << "9:05:03"
-                                    << "09"
-                                    << "05"
-                                    << "03";
-    QTest::newRow("two-digit hour") << "13:05:03"
-                                    << "13"
-                                    << "05"
-                                    << "03";
-    QTest::newRow("midnight") << "0:00:00"
-                              << "00"
-                              << "00"
-                              << "00";
-    QTest::newRow("ten") << "10:30:20"
-                         << "10"
-                         << "30"
-                         << "20";
+    // clang-format off
+    QTest::newRow("one-digit hour") << "9:05:03" << "09" << "05" << "03";
+    QTest::newRow("two-digit hour") << "13:05:03" << "13" << "05" << "03";
+    QTest::newRow("midnight") << "0:00:00" << "00" << "00" << "00";
+    QTest::newRow("ten") << "10:30:20" << "10" << "30" << "20";
     // Shapes the clock never produces still split without a fault.
-    QTest::newRow("leading zero") << "09:05:03"
-                                  << "09"
-                                  << ":0"
-                                  << ":0";
-    QTest::newRow("empty") << ""
-                           << ""
-                           << ""
-                           << "";
+    QTest::newRow("leading zero") << "09:05:03" << "09" << ":0" << ":0";
+    QTest::newRow("empty") << "" << "" << "" << "";
+    // clang-format on
 }
 
 void TestClockText::split()

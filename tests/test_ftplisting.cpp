@@ -175,30 +175,16 @@ private slots:
         QTest::addColumn<QString>("cwd");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("backslash is root") << "/a/b"
-                                           << "\\"
-                                           << "/";
-        QTest::newRow("absolute") << "/a"
-                                  << "/x/y/"
-                                  << "/x/y";
-        QTest::newRow("relative") << "/a"
-                                  << "b/c"
-                                  << "/a/b/c";
-        QTest::newRow("dots") << "/a/b"
-                              << "../c/./d"
-                              << "/a/c/d";
-        QTest::newRow("above root") << "/"
-                                    << "../../x"
-                                    << "/x";
-        QTest::newRow("backslashes") << "/"
-                                     << "\\pub\\cam"
-                                     << "/pub/cam";
-        QTest::newRow("empty stays") << "/a/b"
-                                     << ""
-                                     << "/a/b";
-        QTest::newRow("double slash") << "/"
-                                      << "//a//b"
-                                      << "/a/b";
+        // clang-format off
+        QTest::newRow("backslash is root") << "/a/b" << "\\" << "/";
+        QTest::newRow("absolute") << "/a" << "/x/y/" << "/x/y";
+        QTest::newRow("relative") << "/a" << "b/c" << "/a/b/c";
+        QTest::newRow("dots") << "/a/b" << "../c/./d" << "/a/c/d";
+        QTest::newRow("above root") << "/" << "../../x" << "/x";
+        QTest::newRow("backslashes") << "/" << "\\pub\\cam" << "/pub/cam";
+        QTest::newRow("empty stays") << "/a/b" << "" << "/a/b";
+        QTest::newRow("double slash") << "/" << "//a//b" << "/a/b";
+        // clang-format on
     }
     void remotePath()
     {
