@@ -1,11 +1,5 @@
 #include "ftptestserver.h"
 
-#include <sys/prctl.h>
-
-#include <csignal>
-
-#include <QDebug>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +23,7 @@ FtpTestServer::~FtpTestServer()
 
 bool FtpTestServer::start()
 {
-    if (m_process)
+    if (m_port != 0)
         return true;
     QFile::remove(m_logPath);
     QStringList args{QStringLiteral(SKYLARK_FTP_SERVER_SCRIPT),
@@ -71,49 +65,14 @@ bool FtpTestServer::start()
     if (m_options.ipv6)
         args << QStringLiteral("--ipv6");
 
-    m_process = std::make_unique<QProcess>();
     // pyftpdlib logs each session on stderr; nobody reads it, so it must not pile up.
-    m_process->setStandardErrorFile(QProcess::nullDevice());
-    // A test that crashes must not leave its server behind: the server gets a signal
-    // when the test process dies.
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    // Debian's interpreter, which is the one that sees python3-pyftpdlib.
-    m_process->start(QStringLiteral("/usr/bin/python3"), args);
-    if (!m_process->waitForStarted(10000)) {
-        qWarning() << "FTP test server did not start:" << m_process->errorString();
-        m_process.reset();
-        return false;
-    }
-    const QDeadlineTimer deadline(10000);
-    QByteArray line;
-    while (!m_process->canReadLine() && !deadline.hasExpired() && m_process->state() == QProcess::Running)
-        m_process->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-    if (m_process->canReadLine())
-        line = m_process->readLine().trimmed();
-    bool ok = false;
-    const uint port = line.toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) {
-        qWarning() << "FTP test server gave no port; got" << line;
-        stop();
-        return false;
-    }
-    m_port = static_cast<quint16>(port);
-    return true;
+    m_port = m_process.start(QStringLiteral("FTP test server"), args, QProcess::nullDevice(), 10000);
+    return m_port != 0;
 }
 
 void FtpTestServer::stop()
 {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        // QProcess::terminate sends SIGTERM to exactly this child's process id.
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
-    m_process.reset();
+    m_process.stop();
     m_port = 0;
 }
 

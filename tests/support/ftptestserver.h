@@ -18,6 +18,8 @@
 
 #include <memory>
 
+#include "serverprocess.h"
+
 struct FtpTestServerOptions {
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
@@ -79,6 +81,6 @@ private:
     QTemporaryDir m_logDir;
     QString m_home;
     QString m_logPath;
-    std::unique_ptr<QProcess> m_process;
+    ServerProcess m_process;
     quint16 m_port = 0;
 };

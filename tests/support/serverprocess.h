@@ -1,6 +1,6 @@
 #pragma once
 // A test server script run as a child process: started with its arguments, it prints
-// the port it listens on as its first line. Shared by the FTPS and SFTP test servers.
+// the port it listens on as its first line. Shared by the FTP, FTPS and SFTP test servers.
 
 #include <QProcess>
 #include <QString>
