@@ -22,45 +22,6 @@ HINTERNET connectTo(HINTERNET hi, const FtpTestServer& server, std::int32_t flag
     return InternetConnectA(hi, server.address().constData(), 0, "user", password, INTERNET_SERVICE_FTP, flags, 0);
 }
 
-// The two-step read the error reporter does: ask the length, then fetch into length + 1.
-QString lastResponse(std::int32_t* code = nullptr)
-{
-    std::int32_t c = -1;
-    std::int32_t len = 0;
-    InternetGetLastResponseInfoA(&c, nullptr, &len);
-    QByteArray buf(len + 1, '\0');
-    InternetGetLastResponseInfoA(&c, buf.data(), &len);
-    if (code)
-        *code = c;
-    return QString::fromUtf8(buf.constData());
-}
-
-struct Listing {
-    QStringList names; // folders with a trailing "/"
-    std::uint32_t firstError = 0;
-};
-
-Listing listFolder(HINTERNET hFtp)
-{
-    Listing out;
-    WIN32_FIND_DATA fd;
-    const HINTERNET hFind = FtpFindFirstFileA(hFtp, "*.*", &fd, 0, 0);
-    if (!hFind) {
-        out.firstError = GetLastError();
-        return out;
-    }
-    do {
-        out.names << QString::fromUtf8(fd.cFileName) + (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "/" : "");
-        if (fd.dwFileAttributes != FILE_ATTRIBUTE_DIRECTORY && fd.dwFileAttributes != FILE_ATTRIBUTE_NORMAL)
-            out.names << "bad attributes";
-    } while (InternetFindNextFileA(hFind, &fd));
-    if (GetLastError() != ERROR_NO_MORE_FILES)
-        out.names << "end error " + QString::number(GetLastError());
-    InternetCloseHandle(hFind);
-    out.names.sort();
-    return out;
-}
-
 bool waitForCommand(const FtpTestServer& server, const QString& command)
 {
     QElapsedTimer t;

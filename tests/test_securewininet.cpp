@@ -24,33 +24,6 @@ HINTERNET connectTo(HINTERNET hi, const QByteArray& name, const QString& user, c
                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
 }
 
-QString lastResponse(std::int32_t* code = nullptr)
-{
-    std::int32_t c = -1;
-    std::int32_t len = 0;
-    InternetGetLastResponseInfoA(&c, nullptr, &len);
-    QByteArray buf(len + 1, '\0');
-    InternetGetLastResponseInfoA(&c, buf.data(), &len);
-    if (code)
-        *code = c;
-    return QString::fromUtf8(buf.constData());
-}
-
-QStringList listFolder(HINTERNET hFtp)
-{
-    QStringList names;
-    WIN32_FIND_DATA fd;
-    const HINTERNET hFind = FtpFindFirstFileA(hFtp, "*.*", &fd, 0, 0);
-    if (!hFind)
-        return {QStringLiteral("error %1").arg(GetLastError())};
-    do
-        names << QString::fromUtf8(fd.cFileName) + (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "/" : "");
-    while (InternetFindNextFileA(hFind, &fd));
-    InternetCloseHandle(hFind);
-    names.sort();
-    return names;
-}
-
 bool writeFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);
@@ -109,7 +82,7 @@ private slots:
         const HINTERNET hFtp = connectTo(hi, server.serverName(), server.user(), server.password());
         QVERIFY2(hFtp != 0, qPrintable(QString::number(GetLastError()) + " " + lastResponse()));
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/pub"));
-        QCOMPARE(listFolder(hFtp), QStringList{QStringLiteral("10.jpg")});
+        QCOMPARE(listFolder(hFtp).names, QStringList{QStringLiteral("10.jpg")});
 
         // The upload as the session makes it: the part file, then renamed over the image.
         QTemporaryDir local;
@@ -121,7 +94,7 @@ private slots:
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
         QVERIFY(FtpRenameFileA(hFtp, "10.jpg.part", "10.jpg"));
         QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), image);
-        QCOMPARE(listFolder(hFtp), QStringList{QStringLiteral("10.jpg")});
+        QCOMPARE(listFolder(hFtp).names, QStringList{QStringLiteral("10.jpg")});
 
         // A refused folder reads as the server's refusal, and the session goes on.
         QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/secret"));
@@ -219,7 +192,7 @@ private slots:
         server.clearEvents();
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "pub"));
         QVERIFY2(server.events().contains(QStringLiteral("opendir /pub")), qPrintable(server.events().join(" | ")));
-        QCOMPARE(listFolder(hFtp), QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
 
         // Missing, forbidden, or a file: each refused as a CWD is, the folder kept.
         for (const char* bad : {"/nope", "/secret", "/pub/10.jpg"}) {
@@ -229,7 +202,7 @@ private slots:
             QVERIFY(!lastResponse(&code).isEmpty());
             QCOMPARE(code, 550);
         }
-        QCOMPARE(listFolder(hFtp), QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
 
         // The upload as the session makes it; the rename replaces yesterday's image.
         QTemporaryDir local;
@@ -241,7 +214,7 @@ private slots:
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
         QVERIFY2(FtpRenameFileA(hFtp, "10.jpg.part", "10.jpg"), qPrintable(lastResponse()));
         QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), image);
-        QCOMPARE(listFolder(hFtp), QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
+        QCOMPARE(listFolder(hFtp).names, QStringList({QStringLiteral("10.jpg"), QStringLiteral("sub/")}));
         // A rename of nothing is refused, and the image stays.
         QVERIFY(!FtpRenameFileA(hFtp, "gone.part", "10.jpg"));
         QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
