@@ -4,9 +4,9 @@
 // that refuse the temporary name or the rename.
 #include "base/eventLog.h"
 #include "formharness.h"
+#include "testfiles.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,14 +14,6 @@ namespace {
 
 const QString kSent = QStringLiteral("転送しました");
 const QString kFailed = QStringLiteral("転送先が間違っているようです");
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
 
 // A window connected to its server, the server's /pub holding yesterday's 10.jpg, and
 // the upper path box naming today's 10.jpg in the program folder.

@@ -5,13 +5,13 @@
 // must not hold the window past the network bounds, must not stop the next hour, and
 // after the day nothing may be left open.
 #include "formharness.h"
+#include "testfiles.h"
 #include "ftp/modWinInet.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <chrono>
@@ -35,13 +35,6 @@ constexpr long kBoundSeconds = 3;
 constexpr double kMarginSeconds = 3;
 
 const QString kWrongFolder = QStringLiteral("転送先が間違ってます");
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    QRandomGenerator::global()->generate(bytes.begin(), bytes.end());
-    return bytes;
-}
 
 QByteArray sha256Of(const QString& path)
 {

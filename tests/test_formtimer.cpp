@@ -3,9 +3,7 @@
 // clock set back or forward that neither stops the ticks nor makes up for lost ones.
 #include "app/formTimer.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QMap>
 #include <QTest>
 

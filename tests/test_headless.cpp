@@ -4,6 +4,7 @@
 #include "formaccess.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
+#include "testfiles.h"
 
 #include "app/platform.h"
 #include "ftp/modWinInet.h"
@@ -12,7 +13,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QMessageBox>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -215,9 +215,7 @@ void TestHeadless::aDayOfBoxesNobodyAnswers()
     const QByteArray name = dayServer.address();
     ProgramFolder folder("\"" + name + "\",\"user\",\"secret\",\"" + name + "/pub\",\"30\",\"20\"\r\n");
     for (int hour = 0; hour < 24; ++hour) {
-        QByteArray bytes(30000 + 1000 * hour, '\0');
-        QRandomGenerator::global()->generate(bytes.begin(), bytes.end());
-        folder.writeFile(fileOfHour(hour), bytes);
+        folder.writeFile(fileOfHour(hour), randomBytes(30000 + 1000 * hour));
     }
     HeadlessPlatform platform;
     platform.folder = folder.path();

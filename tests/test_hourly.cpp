@@ -1,21 +1,13 @@
 // The hourly upload: arming, the refresher, and the connect, upload and disconnect
 // stages, driven by a stepped clock against a real FTP server.
 #include "formharness.h"
+#include "testfiles.h"
 #include "ftp/modWinInet.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
 
 int countOf(const QStringList& commands, const QString& command)
 {

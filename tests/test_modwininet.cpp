@@ -2,10 +2,10 @@
 #include "ftp/modWinInet.h"
 #include "ftptestserver.h"
 #include "wininettest.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,13 +34,10 @@ bool waitForCommand(const FtpTestServer& server, const QString& command)
     return false;
 }
 
-QByteArray randomBytes(int size)
+// Random content that starts with every byte an ASCII transfer would mangle.
+QByteArray mangleableBytes(int size)
 {
-    QByteArray data(size, '\0');
-    auto* gen = QRandomGenerator::global();
-    for (auto& c : data)
-        c = static_cast<char>(gen->bounded(256));
-    // Make sure the bytes an ASCII transfer would mangle are all there.
+    QByteArray data = randomBytes(size);
     data.replace(0, 6, QByteArray("\r\n\0\n\r\0", 6));
     return data;
 }
@@ -52,12 +49,6 @@ QString writeLocal(const QTemporaryDir& dir, const QString& name, const QByteArr
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
         return {};
     return path;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -293,7 +284,7 @@ private slots:
         QCOMPARE(cwds(), QStringList({"CWD /pub/cam"}));
         QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/nothere"));
         QCOMPARE(cwds(), QStringList({"CWD /nothere"}));
-        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
+        QCOMPARE(readFile(server.path("pub/13.jpg")), QByteArray("image"));
         InternetCloseHandle(hi);
     }
 
@@ -313,13 +304,13 @@ private slots:
 
         QVERIFY(FtpRenameFileA(hFtp, "a.txt", "写真 1.txt"));
         QCOMPARE(GetLastError(), ERROR_SUCCESS);
-        QCOMPARE(readAll(server.path("pub/写真 1.txt")), QByteArray("a"));
+        QCOMPARE(readFile(server.path("pub/写真 1.txt")), QByteArray("a"));
         QVERIFY(!QFile::exists(server.path("pub/a.txt")));
         // Out of the current folder and back, by relative and absolute paths.
         QVERIFY(FtpRenameFileA(hFtp, "写真 1.txt", "../top.txt"));
-        QCOMPARE(readAll(server.path("top.txt")), QByteArray("a"));
+        QCOMPARE(readFile(server.path("top.txt")), QByteArray("a"));
         QVERIFY(FtpRenameFileA(hFtp, "/top.txt", "\\pub\\back.txt"));
-        QCOMPARE(readAll(server.path("pub/back.txt")), QByteArray("a"));
+        QCOMPARE(readFile(server.path("pub/back.txt")), QByteArray("a"));
         QVERIFY(FtpDeleteFileA(hFtp, "b.txt"));
         QVERIFY(!QFile::exists(server.path("pub/b.txt")));
 
@@ -348,7 +339,7 @@ private slots:
 
         // None of it moved the session's folder or cost the connection.
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "13.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
-        QCOMPARE(readAll(server.path("pub/13.jpg")), QByteArray("image"));
+        QCOMPARE(readFile(server.path("pub/13.jpg")), QByteArray("image"));
         QVERIFY(server.commands().filter(QRegularExpression("^CWD ")).isEmpty());
         QCOMPARE(server.commands().count("USER user"), 0);
         InternetCloseHandle(hi);
@@ -406,8 +397,8 @@ private slots:
         QVERIFY(server.makeDir("cam"));
         QVERIFY(server.start());
         QTemporaryDir local;
-        const QByteArray first = randomBytes(300000);
-        const QByteArray second = randomBytes(1000);
+        const QByteArray first = mangleableBytes(300000);
+        const QByteArray second = mangleableBytes(1000);
         const QString firstPath = writeLocal(local, "first.bin", first);
         const QString secondPath = writeLocal(local, "second.bin", second);
 
@@ -418,10 +409,10 @@ private slots:
         QVERIFY(FtpSetCurrentDirectoryA(hFtp, "/cam"));
         QVERIFY(FtpPutFileA(hFtp, firstPath.toUtf8().constData(), "写真 1.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
         QCOMPARE(GetLastError(), ERROR_SUCCESS);
-        QVERIFY(readAll(server.path("cam/写真 1.jpg")) == first);
+        QVERIFY(readFile(server.path("cam/写真 1.jpg")) == first);
         // Overwriting with a shorter file leaves nothing of the old one behind.
         QVERIFY(FtpPutFileA(hFtp, secondPath.toUtf8().constData(), "写真 1.jpg", FTP_TRANSFER_TYPE_BINARY, 0));
-        QVERIFY(readAll(server.path("cam/写真 1.jpg")) == second);
+        QVERIFY(readFile(server.path("cam/写真 1.jpg")) == second);
         QVERIFY(server.commands().contains("TYPE I"));
         QVERIFY(!server.commands().contains("TYPE A"));
         const QStringList cmds = server.commands();
@@ -543,7 +534,7 @@ private slots:
         const HINTERNET hFtp = connectTo(hi, server);
         QVERIFY2(hFtp, qPrintable(QString::number(GetLastError())));
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "v6.bin", 2, 0));
-        QCOMPARE(readAll(server.path("v6.bin")), QByteArray("over six"));
+        QCOMPARE(readFile(server.path("v6.bin")), QByteArray("over six"));
         InternetCloseHandle(hi);
     }
 
@@ -565,7 +556,7 @@ private slots:
         QTest::qWait(2000);
         QVERIFY2(FtpPutFileA(hFtp, file.toUtf8().constData(), "f.bin", 2, 0),
                  qPrintable(QString::number(GetLastError())));
-        QCOMPARE(readAll(server.path("pub/f.bin")), QByteArray("after idle"));
+        QCOMPARE(readFile(server.path("pub/f.bin")), QByteArray("after idle"));
         QCOMPARE(server.commands().count("USER user"), 3);
         InternetCloseHandle(hi);
     }
@@ -604,7 +595,7 @@ private slots:
         QVERIFY(server.writeFile("cam/old.jpg", "old"));
         QVERIFY(server.start());
         QTemporaryDir local;
-        const QString file = writeLocal(local, "13.jpg", randomBytes(4096));
+        const QString file = writeLocal(local, "13.jpg", mangleableBytes(4096));
         const QByteArray filePath = file.toUtf8();
         const HINTERNET hi = openInternet();
         const CloseOnFailure guard{hi};

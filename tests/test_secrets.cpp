@@ -5,12 +5,11 @@
 // write it: no line needed the scrubbing either.
 #include "formharness.h"
 #include "stderrcapture.h"
+#include "testfiles.h"
 
 #include "base/eventLog.h"
 #include "ftp/modWinInet.h"
 
-#include <QFile>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QUrl>
 
@@ -19,12 +18,6 @@
 namespace {
 
 const QString kPassword = QStringLiteral("Zq7!pw секрет");
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Every form the password could take on its way out.
 QList<QByteArray> formsOf(const QString& password)

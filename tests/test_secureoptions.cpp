@@ -10,12 +10,11 @@
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
+#include "testfiles.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,27 +126,6 @@ private:
     std::string m_user;
     std::string m_password;
 };
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    auto* rng = QRandomGenerator::global();
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = static_cast<char>(rng->bounded(256));
-    return out;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
-}
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "ftp/secureOptions.h"
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,12 +17,6 @@
 #include <optional>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Points the started window at a secure server and connects, as the operator would.
 void connectWindow(FormHarness& h, const QString& name, const QString& user, const QString& password)

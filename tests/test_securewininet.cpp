@@ -9,10 +9,10 @@
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
 #include "wininettest.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,18 +22,6 @@ HINTERNET connectTo(HINTERNET hi, const QByteArray& name, const QString& user, c
 {
     return InternetConnectA(hi, name.constData(), 0, user.toUtf8().constData(), password.toUtf8().constData(),
                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -86,9 +74,7 @@ private slots:
 
         // The upload as the session makes it: the part file, then renamed over the image.
         QTemporaryDir local;
-        QByteArray image(1 << 20, '\0');
-        for (auto& c : image)
-            c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+        const QByteArray image = randomBytes(1 << 20);
         const QString file = local.filePath(QStringLiteral("10.jpg"));
         QVERIFY(writeFile(file, image));
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
@@ -206,9 +192,7 @@ private slots:
 
         // The upload as the session makes it; the rename replaces yesterday's image.
         QTemporaryDir local;
-        QByteArray image(1 << 20, '\0');
-        for (auto& c : image)
-            c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+        const QByteArray image = randomBytes(1 << 20);
         const QString file = local.filePath(QStringLiteral("10.jpg"));
         QVERIFY(writeFile(file, image));
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
