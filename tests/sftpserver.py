@@ -50,7 +50,6 @@ def parse_args():
                    help="folder below home where nothing may be written (repeatable)")
     p.add_argument("--forbidden", action="append", default=[],
                    help="folder below home that may not even be looked at (repeatable)")
-    p.add_argument("--refuse-login", action="store_true", help="refuse every password")
     p.add_argument("--stall", default="",
                    help="never answer this request (auth, open, opendir, stat, realpath, ...), "
                         "like a server that hangs")
@@ -96,7 +95,7 @@ def make_server(opts, log):
             return True
 
         def validate_password(self, username, password):
-            ok = not opts.refuse_login and username == opts.user and password == opts.password
+            ok = username == opts.user and password == opts.password
             log("auth", username, "ok" if ok else "refused")
             if opts.stall == "auth":
                 return hang_auth()

@@ -18,7 +18,6 @@
 #include "local/fileListBox.h"
 
 #include <QCheckBox>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,25 +26,20 @@
 class FTPformTestAccess {
 public:
     explicit FTPformTestAccess(FTPform& form)
-        : form(form), Label2(form.Label2), text1(form.text1), Label3(form.Label3), text2(form.text2),
-          label4(form.label4), text3(form.text3), txtProxy(form.txtProxy), chkPassive(form.chkPassive),
-          cmdConnect(form.cmdConnect), cmdDisconnect(form.cmdDisconnect), TreeView1(form.TreeView1),
-          cmdGet(form.cmdGet), cmdPut(form.cmdPut), optBin(form.optBin), optAscii(form.optAscii), Drive1(form.Drive1),
-          Dir1(form.Dir1), File1(form.File1), Label6(form.Label6), Line2(form.Line2), Line1(form.Line1),
-          Command3(form.Command3), Text11(form.Text11), Label1(form.Label1), Text10(form.Text10), Label5(form.Label5),
-          Text9(form.Text9), Label9(form.Label9), Label10(form.Label10), Command7(form.Command7), Label13(form.Label13),
-          Command4(form.Command4), Text8(form.Text8), Label7(form.Label7), Text6(form.Text6), Label8(form.Label8),
-          Label11(form.Label11), Command6(form.Command6), Command5(form.Command5), Text5(form.Text5), text4(form.text4),
+        : form(form), text1(form.text1), text2(form.text2), text3(form.text3), txtProxy(form.txtProxy),
+          chkPassive(form.chkPassive), cmdConnect(form.cmdConnect), cmdDisconnect(form.cmdDisconnect),
+          TreeView1(form.TreeView1), cmdGet(form.cmdGet), cmdPut(form.cmdPut), optBin(form.optBin),
+          optAscii(form.optAscii), Drive1(form.Drive1), Dir1(form.Dir1), File1(form.File1), Label6(form.Label6),
+          Command3(form.Command3), Text11(form.Text11), Text10(form.Text10), Text9(form.Text9), Label10(form.Label10),
+          Command7(form.Command7), Label13(form.Label13), Command4(form.Command4), Text8(form.Text8), Text6(form.Text6),
+          Command6(form.Command6), Command5(form.Command5), Text5(form.Text5), text4(form.text4),
           Command1(form.Command1), Command2(form.Command2), Timer3(form.Timer3), Timer4(form.Timer4),
           Timer5(form.Timer5), Timer6(form.Timer6), Timer7(form.Timer7)
     {
     }
     FTPform& form;
-    QLabel* const Label2;
     QLineEdit* const text1;
-    QLabel* const Label3;
     QLineEdit* const text2;
-    QLabel* const label4;
     QLineEdit* const text3;
     QLineEdit* const txtProxy;
     QCheckBox* const chkPassive;
@@ -60,24 +54,16 @@ public:
     DirListBox* const Dir1;
     FileListBox* const File1;
     QLabel* const Label6;
-    QFrame* const Line2;
-    QFrame* const Line1;
     QPushButton* const Command3;
     QLineEdit* const Text11;
-    QLabel* const Label1;
     QLineEdit* const Text10;
-    QLabel* const Label5;
     QLineEdit* const Text9;
-    QLabel* const Label9;
     QLabel* const Label10;
     QPushButton* const Command7;
     QLabel* const Label13;
     QPushButton* const Command4;
     QLineEdit* const Text8;
-    QLabel* const Label7;
     QLineEdit* const Text6;
-    QLabel* const Label8;
-    QLabel* const Label11;
     QPushButton* const Command6;
     QPushButton* const Command5;
     QLineEdit* const Text5;
@@ -106,7 +92,5 @@ public:
     // Steps that no control starts on its own.
     void errorOut(std::uint32_t code, const QString& call) { form.ErrorOut(code, call); }
     bool changeRemoteDir(const QString& path) { return form.ChangeRemoteDir(path); }
-    void listRemoteDir(const QString& path) { form.ListRemoteDir(path); }
     void showListing(const QString& key) { form.ShowListing(key); }
-    void enableUI(bool flag) { form.EnableUI(flag); }
 };

@@ -154,15 +154,6 @@ QStringList FtpsTestServer::replies() const
     return logField("response");
 }
 
-void FtpsTestServer::clearLog()
-{
-    // Every session appends to the same file; truncating it in place keeps their
-    // offsets valid.
-    QFile f(m_work.filePath(QStringLiteral("vsftpd.log")));
-    if (f.exists())
-        f.resize(0);
-}
-
 bool FtpsTestServer::writeFile(const QString& relativePath, const QByteArray& content) const
 {
     const QString full = path(relativePath);

@@ -85,7 +85,6 @@ public:
     QStringList replies() const;
     // vsftpd's log as it stands (logins, uploads, TLS notes).
     QStringList log() const;
-    void clearLog();
 
     QString home() const { return m_home; }
     bool writeFile(const QString& relativePath, const QByteArray& content) const;

@@ -22,7 +22,6 @@ public:
     quint16 start(const QString& what, const QStringList& args, const QString& stderrFile, int timeoutMs = 20000);
     // Ends the child by its process id: terminate, then kill. Safe to call twice.
     void stop();
-    bool running() const { return m_process && m_process->state() == QProcess::Running; }
 
 private:
     std::unique_ptr<QProcess> m_process;

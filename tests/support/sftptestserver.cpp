@@ -47,16 +47,12 @@ bool SftpTestServer::start()
                      m_options.password,
                      QStringLiteral("--host-key"),
                      m_work.filePath(QStringLiteral("host_key")),
-                     QStringLiteral("--key-type"),
-                     m_options.keyType,
                      QStringLiteral("--port"),
                      QString::number(m_lastPort)};
     for (const auto& dir : m_options.readonlyDirs)
         args << QStringLiteral("--readonly") << dir;
     for (const auto& dir : m_options.forbiddenDirs)
         args << QStringLiteral("--forbidden") << dir;
-    if (m_options.refuseLogin)
-        args << QStringLiteral("--refuse-login");
     if (!m_options.stall.isEmpty())
         args << QStringLiteral("--stall") << m_options.stall;
     if (m_options.ipv6)

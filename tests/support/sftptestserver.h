@@ -29,10 +29,8 @@ struct SftpTestServerOptions {
     QString home;              // served folder; empty: a temporary folder of the server object
     QStringList readonlyDirs;  // folders below home where nothing may be written
     QStringList forbiddenDirs; // folders below home that cannot be opened or entered
-    bool refuseLogin = false;  // every password is refused
     QString stall;             // a request never answered: "auth", "realpath", "opendir", "open", "stat"
-    QString keyType = QStringLiteral("ssh-ed25519"); // of the host key made at the first start
-    bool ipv6 = false;                               // listen on ::1 instead of 127.0.0.1
+    bool ipv6 = false;         // listen on ::1 instead of 127.0.0.1
 };
 
 class SftpTestServer {
