@@ -3,10 +3,6 @@
 // turn of the event loop, exactly as bench_startup leaves the real window. Unlike an
 // empty window it measures text (its layout asks the label and the button for their
 // size), so it pays for the font database and a font as any window with text does.
-//
-//   label_window [--memory]
-
-#include "benchutil.h"
 
 #include <QApplication>
 #include <QFont>
@@ -15,8 +11,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
-
-#include <cstring>
 
 int main(int argc, char** argv)
 {
@@ -34,8 +28,5 @@ int main(int argc, char** argv)
     layout->addWidget(new QPushButton(QStringLiteral("下の時間に毎時転送")));
     window.show();
     QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    const int rc = QApplication::exec();
-    if (argc > 1 && std::strcmp(argv[1], "--memory") == 0)
-        bench::printMemory();
-    return rc;
+    return QApplication::exec();
 }
