@@ -8,7 +8,6 @@
 #include "testfiles.h"
 #include "ftp/modWinInet.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -36,15 +35,6 @@ constexpr double kMarginSeconds = 3;
 
 const QString kWrongFolder = QStringLiteral("転送先が間違ってます");
 
-QByteArray sha256Of(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    return hash.result();
-}
-
 int openDescriptors()
 {
     return static_cast<int>(
@@ -61,11 +51,6 @@ qint64 liveHeapBytes()
 #else
     return static_cast<qint64>(mallinfo2().uordblks + mallinfo2().hblkhd);
 #endif
-}
-
-QString fileOfHour(int hour)
-{
-    return QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0'));
 }
 
 // The longest single timer tick of a stretch of the day, and which one it was.

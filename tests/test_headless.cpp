@@ -10,7 +10,6 @@
 #include "ftp/modWinInet.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QMessageBox>
 #include <QTest>
@@ -22,18 +21,6 @@
 #include <memory>
 
 namespace {
-
-QString fileOfHour(int hour)
-{
-    return QStringLiteral("%1.jpg").arg(hour, 2, 10, QLatin1Char('0'));
-}
-
-QByteArray sha256Of(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
-}
 
 QList<QMessageBox*> openBoxes()
 {
