@@ -92,14 +92,6 @@ public:
     bench::Clock::time_point started;
 };
 
-qsizetype countOf(const FtpTestServer& server, const QString& prefix)
-{
-    qsizetype n = 0;
-    for (const QString& c : server.commands())
-        n += c.startsWith(prefix) ? 1 : 0;
-    return n;
-}
-
 // The file is in place under its own name: renamed there from the partial name it was
 // sent under, or sent straight under it when the server refused the rename.
 bool uploaded(const FtpTestServer& server, const QString& file)
@@ -160,7 +152,7 @@ int main(int argc, char** argv)
         server.clearCommands();
 
         platform.showWithin(QTime(hour, 30, 10));
-        if (!waitFor([&] { return countOf(server, QStringLiteral("PASS")) > 0; }, 5)) {
+        if (!waitFor([&] { return server.commandsStartingWith(QStringLiteral("PASS")) > 0; }, 5)) {
             std::fprintf(stderr, "cycle %d: no connect at %02d:30:10\n", cycle, hour);
             return 1;
         }
@@ -169,7 +161,7 @@ int main(int argc, char** argv)
         const qint64 second = (QDateTime::currentMSecsSinceEpoch() / 1000 + 1) * 1000;
         watch.starts.clear();
         watch.took.clear();
-        if (!waitFor([&] { return countOf(server, QStringLiteral("STOR ")) >= 2; }, 5)) {
+        if (!waitFor([&] { return server.commandsStartingWith(QStringLiteral("STOR ")) >= 2; }, 5)) {
             std::fprintf(stderr, "cycle %d: not two uploads at %02d:30:20\n", cycle, hour);
             return 1;
         }
@@ -189,10 +181,10 @@ int main(int argc, char** argv)
             return 1;
         }
         delays.push_back(static_cast<double>(first - second) / 1e3);
-        uploads += countOf(server, QStringLiteral("STOR "));
+        uploads += server.commandsStartingWith(QStringLiteral("STOR "));
 
         platform.showWithin(QTime(hour, 30, 30));
-        if (!waitFor([&] { return countOf(server, QStringLiteral("QUIT")) > 0; }, 5)) {
+        if (!waitFor([&] { return server.commandsStartingWith(QStringLiteral("QUIT")) > 0; }, 5)) {
             std::fprintf(stderr, "cycle %d: no disconnect at %02d:30:30\n", cycle, hour);
             return 1;
         }

@@ -147,3 +147,11 @@ int FtpTestServer::storesOf(const QString& name) const
     return static_cast<int>(all.count(QStringLiteral("STOR ") + name) +
                             all.count(QStringLiteral("STOR ") + name + QStringLiteral(".part")));
 }
+
+int FtpTestServer::commandsStartingWith(const QString& prefix) const
+{
+    int n = 0;
+    for (const QString& c : commands())
+        n += c.startsWith(prefix) ? 1 : 0;
+    return n;
+}

@@ -68,6 +68,8 @@ public:
     int uploadsOf(const QString& name) const;
     // Stores begun for a file, under its temporary name or its own.
     int storesOf(const QString& name) const;
+    // Commands received that start with prefix ("USER", "CWD /pub").
+    int commandsStartingWith(const QString& prefix) const;
 
     // Writes a file below home (folders made as needed). Returns false on failure.
     bool writeFile(const QString& relativePath, const QByteArray& content) const;
