@@ -17,5 +17,7 @@ void FTPform::Command1_Click()
         m_platform.showMessage(QStringLiteral("設定を保存できませんでした"));
         return;
     }
-    EventLog::info(QStringLiteral("settings: saved to %1 %2").arg(EventLog::quote(path), DescribeSettings(fields)));
+    EventLog::info(QStringLiteral("settings: saved to %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
+                       .arg(EventLog::quote(path), EventLog::quote(fields[0]), EventLog::quote(fields[1]),
+                            EventLog::quote(fields[3]), EventLog::quote(fields[4]), EventLog::quote(fields[5])));
 }

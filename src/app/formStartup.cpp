@@ -67,8 +67,9 @@ void FTPform::startUp()
     SetTrustFolder(QDir::toNativeSeparators(fMyPath()).toStdString());
     const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(settings));
     EventLog::addSecret(fields[2]);
-    EventLog::info(
-        QStringLiteral("settings: loaded from %1 %2").arg(EventLog::quote(settings), DescribeSettings(fields)));
+    EventLog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
+                       .arg(EventLog::quote(settings), EventLog::quote(fields[0]), EventLog::quote(fields[1]),
+                            EventLog::quote(fields[3]), EventLog::quote(fields[4]), EventLog::quote(fields[5])));
     text1->setText(fields[0]);
     text2->setText(fields[1]);
     text3->setText(fields[2]);

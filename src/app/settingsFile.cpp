@@ -1,6 +1,5 @@
 #include "app/settingsFile.h"
 
-#include "base/eventLog.h"
 #include "base/runtimeFault.h"
 
 #include <QFile>
@@ -163,11 +162,4 @@ bool WriteSettingsFile(const QString& fileName, const SettingsRecord& fields)
         return false;
     temp.setAutoRemove(false); // it is the settings file now
     return true;
-}
-
-QString DescribeSettings(const SettingsRecord& fields)
-{
-    return QStringLiteral("server=%1 user=%2 folder=%3 minute=%4 second=%5")
-        .arg(EventLog::quote(fields[0]), EventLog::quote(fields[1]), EventLog::quote(fields[3]),
-             EventLog::quote(fields[4]), EventLog::quote(fields[5]));
 }

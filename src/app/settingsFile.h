@@ -30,7 +30,3 @@ QString ReadSettingsLastLine(const QString& fileName);
 // completely on disk; a new file is readable by its owner only, since it holds a
 // password. Returns false (old file untouched) when it could not be written.
 bool WriteSettingsFile(const QString& fileName, const SettingsRecord& fields);
-
-// The record for the event log, password left out: "server=... user=... folder=...
-// minute=... second=...".
-QString DescribeSettings(const SettingsRecord& fields);
