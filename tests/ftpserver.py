@@ -9,6 +9,7 @@ The options make the server misbehave in the ways a real one can.
 """
 import argparse
 import os
+import socket
 import sys
 import time
 
@@ -36,14 +37,19 @@ def parse_args():
     p.add_argument("--drop-after-bytes", type=int, default=-1,
                    help="once an upload has brought this many bytes, close its data and control "
                         "connections (-1: never)")
+    p.add_argument("--full-after-bytes", type=int, default=-1,
+                   help="once an upload has brought this many bytes the disk is full: the rest is "
+                        "read and dropped, and the transfer is answered 452 (-1: never)")
     p.add_argument("--idle-timeout", type=float, default=0.0,
                    help="close a control connection idle this long with 421 (0: never)")
     p.add_argument("--no-mlst", action="store_true")
     p.add_argument("--disk-full", action="store_true")
     p.add_argument("--refuse-rename", action="store_true",
                    help="answer RNFR with 550, as upload-only areas that allow STOR alone do")
-    p.add_argument("--refuse-suffix", default="",
-                   help="refuse uploads (553) of names ending with this, e.g. .part")
+    p.add_argument("--refuse-suffix", action="append", default=[],
+                   help="refuse uploads (553) of names ending with this, e.g. .part (repeatable)")
+    p.add_argument("--echo-password", action="store_true",
+                   help="repeat the password in login and upload refusals, as careless servers do")
     p.add_argument("--ipv6", action="store_true")
     p.add_argument("--port", type=int, default=0,
                    help="port to listen on (0: one the system picks); a restarted server can keep its port")
@@ -70,6 +76,37 @@ def make_dtp_handler(opts):
         handle_read_event = handle_read
 
     return DroppingDTPHandler
+
+
+def make_full_disk_dtp_handler(opts):
+    class FullDiskDTPHandler(DTPHandler):
+        # Like a disk that fills during an upload: the file keeps what fitted, the client
+        # sends the rest all the same, and the end of the transfer is refused.
+        full = False
+
+        def handle_read(self):
+            try:
+                chunk = self.recv(self.ac_in_buffer_size)
+            except socket.error:
+                return self.handle_error()
+            if not chunk:
+                self.transfer_finished = True
+                return
+            room = max(0, opts.full_after_bytes - self.tot_bytes_received)
+            self.tot_bytes_received += len(chunk)
+            self.full = self.full or room < len(chunk)
+            if room:
+                self.file_obj.write(chunk[:room])
+
+        handle_read_event = handle_read
+
+        def close(self):
+            if self.full and self._resp and self._resp[0].startswith("226"):
+                self._resp = ("452 Insufficient storage space.", self._resp[1])
+                self.transfer_finished = False
+            DTPHandler.close(self)
+
+    return FullDiskDTPHandler
 
 
 def make_handler(opts, log):
@@ -129,13 +166,17 @@ def make_handler(opts, log):
 
         def handle_auth_failed(self, msg, password):
             # Answer at once (no anti-brute-force pause) with the configured text.
-            lines = opts.refuse_text.split("\n")
+            text = opts.refuse_text
+            if opts.echo_password:
+                text = "Login incorrect for PASS " + password
+            lines = text.split("\n")
             for extra in lines[:-1]:
                 self.push("530-%s\r\n" % extra)
             self.respond("530 " + lines[-1])
             self.username = ""
 
         def handle_auth_success(self, home, password, msg_login):
+            self.session_password = password
             FTPHandler.handle_auth_success(self, home, password, msg_login)
             if opts.silent == "after-login":
                 self.muted = True
@@ -144,8 +185,9 @@ def make_handler(opts, log):
             if opts.disk_full:
                 self.respond("552 Insufficient storage space.")
                 return
-            if opts.refuse_suffix and file.endswith(opts.refuse_suffix):
-                self.respond("553 File name not allowed.")
+            if any(file.endswith(suffix) for suffix in opts.refuse_suffix):
+                echo = " for password " + self.session_password if opts.echo_password else ""
+                self.respond("553 File name not allowed%s." % echo)
                 return
             return FTPHandler.ftp_STOR(self, file, mode)
 
@@ -158,6 +200,8 @@ def make_handler(opts, log):
     Handler.timeout = 0
     if opts.drop_after_bytes >= 0:
         Handler.dtp_handler = make_dtp_handler(opts)
+    if opts.full_after_bytes >= 0:
+        Handler.dtp_handler = make_full_disk_dtp_handler(opts)
     Handler.auth_failed_timeout = 0
     if opts.no_mlst:
         Handler.proto_cmds = {k: v for k, v in proto_cmds.items() if k not in ("MLST", "MLSD")}

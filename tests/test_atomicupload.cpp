@@ -58,6 +58,7 @@ private slots:
     void serverRefusingTheRename();
     void serverRefusingTheTemporaryName();
     void refusalOfBothIsReportedAsBefore();
+    void aDiskFullDuringTheUploadKeepsTheOldImage();
 };
 
 void TestAtomicUpload::replacesTheImageWhole()
@@ -143,7 +144,7 @@ void TestAtomicUpload::serverRefusingTheRename()
 void TestAtomicUpload::serverRefusingTheTemporaryName()
 {
     FtpTestServerOptions options;
-    options.refuseSuffix = ".part";
+    options.refuseSuffixes = {".part"};
     Upload u(options);
     QVERIFY(u.start());
     u.sendNow();
@@ -170,6 +171,31 @@ void TestAtomicUpload::refusalOfBothIsReportedAsBefore()
     QVERIFY2(u.h.platform.messages[0].startsWith("FtpPutFile Extd Err: 550 "), qPrintable(u.h.platform.messages[0]));
     QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
     QVERIFY(u.h.server.commands().contains("STOR 10.jpg"));
+}
+
+void TestAtomicUpload::aDiskFullDuringTheUploadKeepsTheOldImage()
+{
+    // The server takes the temporary name, then its disk fills part way: no second try
+    // under the final name, which keeps yesterday's image whole, and the part that
+    // arrived is taken away.
+    QTemporaryDir logDir;
+    EventLog::open(logDir.path());
+    FtpTestServerOptions options;
+    options.fullAfterBytes = 30000;
+    Upload u(options);
+    QVERIFY(u.start());
+    u.sendNow();
+    EventLog::close();
+    QCOMPARE(u.h.platform.messages, QStringList{kFailed});
+    QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
+    QVERIFY(!u.onServerExists("pub/10.jpg.part"));
+    const QStringList sent = u.h.server.commands();
+    QCOMPARE(sent.filter("STOR"), QStringList{"STOR 10.jpg.part"});
+    QVERIFY(sent.contains("DELE /pub/10.jpg.part"));
+    QVERIFY(!sent.filter("RNFR").size());
+    QVERIFY(readFile(logDir.filePath("skylark.log"))
+                .contains("upload: \"10.jpg\" failed while under its temporary name; \"10.jpg\" on the server is "
+                          "left as it was"));
 }
 
 QTEST_MAIN(TestAtomicUpload)

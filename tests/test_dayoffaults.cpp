@@ -4,6 +4,7 @@
 // missing, empty or large. Each fault must show exactly its own message (or none),
 // must not hold the window past the network bounds, must not stop the next hour, and
 // after the day nothing may be left open.
+#include "base/eventLog.h"
 #include "formharness.h"
 #include "testfiles.h"
 #include "ftp/modWinInet.h"
@@ -365,10 +366,19 @@ void TestDayOfFaults::aDayOfFaults()
     QVERIFY(!QFile::exists(h.server.path(QStringLiteral("pub/15.jpg"))));
     CHECKED(d.endHour(15));
 
-    // 16: the hour's file is empty: an empty file is what goes up.
+    // 16: the hour's file is empty, as a camera that crashed while writing it leaves
+    // it: nothing is sent or shown, the server keeps the image it had, and the log
+    // names the file.
     h.folder.writeFile(fileOfHour(16), QByteArray());
+    h.server.writeFile(QStringLiteral("pub/16.jpg"), "yesterday");
+    EventLog::open(h.folder.path());
     CHECKED(d.cycle(16));
-    CHECKED(d.expectDelivered(h.server, 16));
+    EventLog::close();
+    QCOMPARE(h.platform.messages, QStringList());
+    QCOMPARE(h.server.commands().filter(QStringLiteral("STOR")), QStringList());
+    QCOMPARE(readFile(h.server.path(QStringLiteral("pub/16.jpg"))), QByteArray("yesterday"));
+    QVERIFY(readFile(h.folder.filePath(QStringLiteral("skylark.log")))
+                .contains("WARN upload: file=\"16.jpg\" folder=\"/pub\""));
     CHECKED(d.endHour(16));
 
     // 17: the upload goes through, but the server no longer answers the goodbye. The

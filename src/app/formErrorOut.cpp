@@ -3,16 +3,17 @@
 #include "app/platform.h"
 #include "base/eventLog.h"
 
-void FTPform::ErrorOut(std::uint32_t dError, const QString& szCallFunction)
+void FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others
     // are the caller's business.
-    EventLog::warning(
-        QStringLiteral("error: ") + FtpSession::describe(FtpFailure{dError, szCallFunction}) +
-        (dError == FtpSession::kServerReplyError ? QStringLiteral(" shown=yes") : QStringLiteral(" shown=no")));
-    if (dError != FtpSession::kServerReplyError)
+    const bool fromServer = failure.code == FtpSession::kServerReplyError;
+    EventLog::warning(QStringLiteral("error: ") + FtpSession::describe(failure) +
+                      (fromServer ? QStringLiteral(" shown=yes") : QStringLiteral(" shown=no")));
+    if (!fromServer)
         return;
-    const ServerReply reply = FtpSession::lastReply();
-    m_platform.showMessage(szCallFunction + QStringLiteral(" Extd Err: ") + QString::number(reply.code) +
-                           QLatin1Char(' ') + reply.text);
+    // A server may repeat the password in its reply; a box on an unattended screen
+    // must not show it.
+    m_platform.showMessage(failure.call + QStringLiteral(" Extd Err: ") + QString::number(failure.reply.code) +
+                           QLatin1Char(' ') + EventLog::withoutSecrets(failure.reply.text));
 }

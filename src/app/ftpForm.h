@@ -51,8 +51,9 @@ private:
 
     QString fMyPath();
     void EnableUI(bool flag);
-    void ErrorOut(std::uint32_t dError, const QString& szCallFunction);
-    void ErrorOut(const FtpFailure& failure) { ErrorOut(failure.code, failure.call); }
+    // Reports a failed call: its error code, its name and the server's reply travel in
+    // the failure.
+    void ErrorOut(const FtpFailure& failure);
 
     // Handlers.
     void Command1_Click(); // save settings

@@ -390,7 +390,7 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
     const auto [folder, name] = splitPath(remote);
     const std::string fileUrl = url(folder, name);
     const auto quote = leadingCommand(folder);
-    return perform(Cwd::ByUrl, folder, [&](bool retry) {
+    FtpResult result = perform(Cwd::ByUrl, folder, [&](bool retry) {
         if (retry)
             std::rewind(file.get());
         prepare(fileUrl, quote, Cwd::ByUrl);
@@ -404,6 +404,10 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
         curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, discardBody);
     });
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(m_curl.get(), CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    result.dataBegan = m_replies.sawPreliminary() || uploaded > 0;
+    return result;
 }
 
 // One command on its own, with an absolute path where it takes one, so the server's

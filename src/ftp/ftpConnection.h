@@ -54,6 +54,9 @@ struct FtpResult {
     // SFTP refusal: its WinInet code, with reply holding the code and text the operator
     // is to read. 0 for everything plain FTP can fail with.
     std::uint32_t secureError = 0;
+    // An upload got under way before it failed: the server said it would take the data
+    // (a 1xx reply), or bytes of the file went out. False for a refusal of the command.
+    bool dataBegan = false;
 
     bool ok() const { return status == FtpStatus::Ok; }
 };

@@ -60,6 +60,7 @@ void FtpReplyReader::reset()
     m_openCode = -1;
     m_openText.clear();
     m_last = FtpReply{};
+    m_preliminary = false;
 }
 
 void FtpReplyReader::append(std::string_view line)
@@ -96,5 +97,6 @@ void FtpReplyReader::takeLine(std::string_view line)
     }
     m_last.code = code;
     m_last.text = std::exchange(m_openText, std::string());
+    m_preliminary = m_preliminary || (code >= 100 && code < 200);
     m_openCode = -1;
 }

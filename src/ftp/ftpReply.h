@@ -28,6 +28,9 @@ public:
 
     // The last reply that has come complete since the reset.
     const FtpReply& last() const { return m_last; }
+    // A preliminary reply (1xx: the server goes ahead with a transfer) has come since
+    // the reset.
+    bool sawPreliminary() const { return m_preliminary; }
 
     // A multi-line 211 reply (FEAT's) listed MLST among the features.
     bool announcedMlst() const { return m_mlst; }
@@ -44,5 +47,6 @@ private:
     int m_openCode = -1;    // code of a multi-line reply not yet ended; -1 when none is
     std::string m_openText; // and its lines so far
     FtpReply m_last;
+    bool m_preliminary = false;
     bool m_mlst = false;
 };

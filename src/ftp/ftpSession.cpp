@@ -7,14 +7,33 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 namespace {
 
+ServerReply lastResponse()
+{
+    std::int32_t code = 0;
+    std::int32_t length = 0;
+    InternetGetLastResponseInfoA(&code, nullptr, &length);
+    std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
+    InternetGetLastResponseInfoA(&code, buffer.data(), &length);
+    return ServerReply{code, QString::fromLocal8Bit(buffer.c_str())};
+}
+
+// Everything this thread's last call left to tell. The error code first: asking for the
+// reply is a call of its own, which sets it anew.
 FtpFailure lastFailure(const char* call)
 {
-    return FtpFailure{GetLastError(), QString::fromLatin1(call)};
+    FtpFailure failure;
+    failure.code = GetLastError();
+    failure.call = QString::fromLatin1(call);
+    failure.libraryText = QString::fromStdString(LastLibraryErrorText());
+    failure.reply = lastResponse();
+    return failure;
 }
 
 QString recordName(const WIN32_FIND_DATA& record)
@@ -171,8 +190,17 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
 {
     QElapsedTimer watch;
     watch.start();
-    std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QFileInfo local(localFile);
+    if (local.isFile() && local.size() == 0) {
+        // A camera or generator that crashed while writing leaves the image empty; sent,
+        // it would replace the good one on the server.
+        EventLog::warning(QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=0 result=not sent: the "
+                                         "image is empty")
+                              .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
+                                   EventLog::quote(localFile)));
+        return FtpFailure{ERROR_HANDLE_EOF, QStringLiteral("FtpPutFile"), {}, {}};
+    }
+    std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QString event =
         QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
             .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
@@ -181,6 +209,18 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
     failure ? EventLog::warning(event) : EventLog::info(event);
     return failure;
 }
+
+namespace {
+
+// Replies that refuse a name as such: a server that will not store a file called
+// "x.jpg.part" (550, 553), or has no rename to offer (500, 502, 504 as well). Anything
+// else (a full disk, a dropped link) is a failure of this upload, not of the method.
+bool refusesTheName(const ServerReply& reply, std::initializer_list<int> codes)
+{
+    return std::find(codes.begin(), codes.end(), reply.code) != codes.end();
+}
+
+} // namespace
 
 std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, const QString& remoteName,
                                                     std::int32_t transferType)
@@ -192,23 +232,34 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
 
     const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
     if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
-        FtpFailure failure = lastFailure("FtpPutFile");
-        // A lost connection or a missing local file: the final name is untouched, and a
-        // cut-short temporary file waits for the next upload to replace it.
-        if (failure.code != kServerReplyError)
-            return failure;
-        // The server answered with a refusal. Whatever part of the file arrived goes,
-        // where the server lets it; then the final name is tried as it always was.
-        FtpDeleteFileA(m_ftp, temporary.constData());
-        auto direct = putDirect(local, remote, transferType);
-        if (!direct)
-            uploadDirectlyFromNowOn("refused an upload under a temporary name");
-        return direct;
+        const bool began = LastUploadBegan();
+        const FtpFailure failure = lastFailure("FtpPutFile");
+        if (failure.code == kServerReplyError && !began && refusesTheName(failure.reply, {550, 553})) {
+            // Refused before a byte went: the name itself is not allowed here, and the
+            // final name is all this server will take.
+            auto direct = putDirect(local, remote, transferType);
+            if (!direct)
+                uploadDirectlyFromNowOn("refused an upload under a temporary name");
+            return direct;
+        }
+        // The transfer failed (a full disk, a dropped connection, a stall): the final
+        // name keeps the complete file it had. A server that answered gets the part
+        // that arrived taken away; over a lost connection it waits for the next upload
+        // to replace it.
+        if (failure.code == kServerReplyError && began)
+            FtpDeleteFileA(m_ftp, temporary.constData());
+        EventLog::warning(QStringLiteral("upload: %1 failed while under its temporary name; %2 on the server is left "
+                                         "as it was")
+                              .arg(EventLog::quote(remoteName), EventLog::quote(remoteName)));
+        return failure;
     }
     if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
         const FtpFailure failure = lastFailure("FtpRenameFile");
-        if (failure.code != kServerReplyError)
-            return FtpFailure{failure.code, QStringLiteral("FtpPutFile")};
+        if (failure.code != kServerReplyError || !refusesTheName(failure.reply, {500, 502, 504, 550, 553})) {
+            FtpFailure asUpload = failure;
+            asUpload.call = QStringLiteral("FtpPutFile");
+            return asUpload;
+        }
         FtpDeleteFileA(m_ftp, temporary.constData());
         auto direct = putDirect(local, remote, transferType);
         if (!direct)
@@ -216,16 +267,6 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         return direct;
     }
     return std::nullopt;
-}
-
-ServerReply FtpSession::lastReply()
-{
-    std::int32_t code = 0;
-    std::int32_t length = 0;
-    InternetGetLastResponseInfoA(&code, nullptr, &length);
-    std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
-    InternetGetLastResponseInfoA(&code, buffer.data(), &length);
-    return ServerReply{code, QString::fromLocal8Bit(buffer.c_str())};
 }
 
 QString FtpSession::errorName(std::uint32_t code)
@@ -239,6 +280,8 @@ QString FtpSession::errorName(std::uint32_t code)
         return QStringLiteral("ERROR_INVALID_HANDLE");
     case ERROR_NO_MORE_FILES:
         return QStringLiteral("ERROR_NO_MORE_FILES");
+    case ERROR_HANDLE_EOF:
+        return QStringLiteral("ERROR_HANDLE_EOF");
     case ERROR_INVALID_PARAMETER:
         return QStringLiteral("ERROR_INVALID_PARAMETER");
     case ERROR_INSUFFICIENT_BUFFER:
@@ -272,12 +315,10 @@ QString FtpSession::errorName(std::uint32_t code)
 
 QString FtpSession::describe(const FtpFailure& failure)
 {
-    // Read first: asking for the reply is a call of its own, which resets it.
-    const QString library = QString::fromStdString(LastLibraryErrorText());
-    const ServerReply reply = lastReply();
+    const ServerReply& reply = failure.reply;
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(errorName(failure.code), EventLog::quote(library),
+        .arg(errorName(failure.code), EventLog::quote(failure.libraryText),
              EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }

@@ -13,17 +13,21 @@
 #include <cstdint>
 #include <optional>
 
-// A call of the FTP layer that failed: its error code (12003 means the server answered
-// with an error, and lastReply() holds that answer) and the name of the call.
-struct FtpFailure {
-    std::uint32_t code = 0;
-    QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
-};
-
-// The server's last reply on this thread: its code and its text (lines joined by "\n").
+// The server's reply: its code and its text (lines joined by "\n").
 struct ServerReply {
     std::int32_t code = 0;
     QString text;
+};
+
+// A call of the FTP layer that failed, with all there is to tell about it, taken when
+// it failed: its error code (12003 means the server answered with an error, and reply
+// holds that answer), the name of the call, the server's last reply and libcurl's own
+// words for the failure.
+struct FtpFailure {
+    std::uint32_t code = 0;
+    QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
+    ServerReply reply;
+    QString libraryText;
 };
 
 // One entry of a folder listing.
@@ -82,8 +86,6 @@ public:
     // The name a file travels under before it replaces the remote name.
     static QString temporaryName(const QString& remoteName);
 
-    // The server's last reply to this thread's calls, for reporting a failure.
-    static ServerReply lastReply();
     // The constant's name of an error code ("ERROR_INTERNET_TIMEOUT"), or "" when unknown.
     static QString errorName(std::uint32_t code);
     // A failure in the log's words: its call, code and name, libcurl's text for it and

@@ -20,11 +20,13 @@ thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastResponse;
 thread_local std::int32_t t_lastResponseCode = 0;
 thread_local std::string t_lastLibraryError; // libcurl's words for the last failed request
+thread_local bool t_lastDataBegan = false;   // the last request's upload had got under way
 
 bool fail(std::uint32_t code)
 {
     t_lastError = code;
     t_lastLibraryError.clear();
+    t_lastDataBegan = false;
     return false;
 }
 
@@ -69,6 +71,7 @@ bool finish(const FtpResult& result)
     }
     t_lastError = result.secureError ? result.secureError : errorFor(result.status);
     t_lastLibraryError = result.libraryError;
+    t_lastDataBegan = result.dataBegan;
     return result.ok();
 }
 
@@ -380,4 +383,9 @@ int OpenInternetHandleCount()
 std::string LastLibraryErrorText()
 {
     return t_lastLibraryError;
+}
+
+bool LastUploadBegan()
+{
+    return t_lastDataBegan;
 }

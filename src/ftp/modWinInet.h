@@ -31,6 +31,7 @@ constexpr std::uint32_t ERROR_SUCCESS = 0;
 constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;     // local file missing
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;     // stale, 0 or wrong kind of handle
 constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;     // empty folder / end of listing
+constexpr std::uint32_t ERROR_HANDLE_EOF = 38;        // an empty local file, which the session does not send
 constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87; // CR or LF in a name; nothing sent
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
@@ -97,6 +98,11 @@ std::uint32_t GetLastError();
 // 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
 // failed before it reached libcurl.
 std::string LastLibraryErrorText();
+
+// Whether this thread's last failed FtpPutFileA had got under way (the server took the
+// STOR, or bytes of the file went out) before it failed; false when the server refused
+// the upload outright.
+bool LastUploadBegan();
 
 // How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
 // each reply 30 s, a transfer that moves less than 1 byte/s for 30 s is abandoned.

@@ -90,7 +90,7 @@ public:
     QString myPath() const { return form.fMyPath(); }
 
     // Steps that no control starts on its own.
-    void errorOut(std::uint32_t code, const QString& call) { form.ErrorOut(code, call); }
+    void errorOut(std::uint32_t code, const QString& call) { form.ErrorOut(FtpFailure{code, call, {}, {}}); }
     bool changeRemoteDir(const QString& path) { return form.ChangeRemoteDir(path); }
     void showListing(const QString& key) { form.ShowListing(key); }
 };

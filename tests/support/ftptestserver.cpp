@@ -52,6 +52,8 @@ bool FtpTestServer::start()
         args << QStringLiteral("--silent-from") << m_options.silentFrom;
     if (m_options.dropAfterBytes >= 0)
         args << QStringLiteral("--drop-after-bytes") << QString::number(m_options.dropAfterBytes);
+    if (m_options.fullAfterBytes >= 0)
+        args << QStringLiteral("--full-after-bytes") << QString::number(m_options.fullAfterBytes);
     if (m_options.idleTimeoutSeconds > 0)
         args << QStringLiteral("--idle-timeout") << QString::number(m_options.idleTimeoutSeconds);
     if (m_options.noMlst)
@@ -60,8 +62,10 @@ bool FtpTestServer::start()
         args << QStringLiteral("--disk-full");
     if (m_options.refuseRename)
         args << QStringLiteral("--refuse-rename");
-    if (!m_options.refuseSuffix.isEmpty())
-        args << QStringLiteral("--refuse-suffix") << m_options.refuseSuffix;
+    for (const QString& suffix : m_options.refuseSuffixes)
+        args << QStringLiteral("--refuse-suffix") << suffix;
+    if (m_options.echoPassword)
+        args << QStringLiteral("--echo-password");
     if (m_options.ipv6)
         args << QStringLiteral("--ipv6");
 

@@ -33,11 +33,13 @@ struct FtpTestServerOptions {
     QString dropOn;                // close the control connection when this command arrives ("STOR", "CWD", ...)
     QString silentFrom;            // answer nothing from this command on, the command included ("STOR", ...)
     qint64 dropAfterBytes = -1;    // an upload that has brought this many bytes loses both connections; -1: never
+    qint64 fullAfterBytes = -1;    // past this many bytes of an upload the disk is full: the transfer ends in 452
     double idleTimeoutSeconds = 0; // close idle control connections (421) after this; 0: the server default (300 s)
     bool noMlst = false;           // no MLST in FEAT and no MLSD, so clients must use LIST
     bool diskFull = false;         // STOR answered 552
     bool refuseRename = false;     // RNFR answered 550
-    QString refuseSuffix;          // STOR of names ending with this answered 553
+    QStringList refuseSuffixes;    // STOR of names ending with one of these answered 553
+    bool echoPassword = false;     // login and upload refusals repeat the password
     bool ipv6 = false;             // listen on ::1 instead of 127.0.0.1
 };
 
