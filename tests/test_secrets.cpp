@@ -38,6 +38,8 @@ private slots:
         EventLog::clearSecrets();
     }
     void everyKindOfSessionKeepsThePassword();
+    void anEchoingServerNeverShowsThePassword_data();
+    void anEchoingServerNeverShowsThePassword();
 };
 
 void TestSecrets::everyKindOfSessionKeepsThePassword()
@@ -122,6 +124,60 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
         for (const QByteArray& form : formsOf(kPassword))
             QVERIFY2(!text.contains(form), where);
     QVERIFY2(!log.contains("***"), "something tried to log the password");
+}
+
+void TestSecrets::anEchoingServerNeverShowsThePassword_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("plain") << QStringLiteral("Zq7pw42");
+    QTest::newRow("quote, backslash, percent, blank") << QStringLiteral(R"(a"b\c%d e)");
+}
+
+// The server repeats the password: in its refusal of a wrong one, and in its refusal of
+// an upload. The log, standard error and the boxes show "***" in its place.
+void TestSecrets::anEchoingServerNeverShowsThePassword()
+{
+    QFETCH(QString, password);
+    const QString wrong = password + QStringLiteral("!x");
+    FtpTestServerOptions options;
+    options.password = password;
+    options.echoPassword = true;
+    options.refuseSuffixes = {".part", ".jpg"};
+    FormHarness h(options);
+    h.server.makeDir("pub");
+    h.folder.writeFile("10.jpg", QByteArray(2000, 'x'));
+    StderrCapture err;
+    QVERIFY(EventLog::open(h.folder.path()));
+    h.platform.setTime(10, 30, 0);
+    QVERIFY(h.start());
+    FTPformTestAccess& f = h.f();
+    f.text3->setText(wrong);
+    f.cmdConnect->click();
+    f.text3->setText(password);
+    emit f.Timer3->timeout();
+    f.Command4->click();
+    StepClockTo(h, 10, 30, 21);
+    h.form->close();
+    EventLog::close();
+
+    const QStringList boxes = h.platform.messages;
+    QCOMPARE(boxes.size(), 3); // the refused login, then both uploads of the set second
+    QCOMPARE(boxes[0], QStringLiteral("InternetConnect Extd Err: 530 530 Login incorrect for PASS ***"));
+    QCOMPARE(boxes[1], QStringLiteral("FtpPutFile Extd Err: 553 553 File name not allowed for password ***."));
+    const QByteArray log = readFile(h.folder.filePath("skylark.log"));
+    QVERIFY(log.contains("***"));
+    QCOMPARE(err.text(), log);
+    for (const QString& secret : {password, wrong}) {
+        QList<QByteArray> forms = formsOf(secret);
+        QString quoted = secret; // as a quoted value of the log writes it
+        quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\"))
+            .replace(QStringLiteral("\""), QStringLiteral("\\\""));
+        forms << quoted.toUtf8();
+        for (const QByteArray& form : forms) {
+            QVERIFY2(!log.contains(form), form.constData());
+            QVERIFY2(!boxes.join('|').toUtf8().contains(form), form.constData());
+        }
+    }
 }
 
 QTEST_MAIN(TestSecrets)

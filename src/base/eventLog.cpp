@@ -27,6 +27,7 @@ struct State {
     QFile file;
     bool active = false;
     QElapsedTimer sinceFailure; // valid while the file is given a rest
+    bool failureTold = false;   // standard error has been told the file fails, and it has not worked since
     QStringList secrets;        // longest first, so a secret inside another goes with it
     QtMessageHandler previous = nullptr;
 };
@@ -91,10 +92,48 @@ QString oneLine(const QString& text)
     return out;
 }
 
+// What quote() makes of a value inside its quotes.
+QString escaped(const QString& value)
+{
+    QString v = value;
+    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    v.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return v;
+}
+
 void scrub(QString& text, const QStringList& secrets)
 {
     for (const QString& secret : secrets)
         text.replace(secret, QLatin1String("***"));
+}
+
+void toStandardError(const QByteArray& line)
+{
+    // Errors are ignored: a closed or full standard error must not stop the program.
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+QByteArray lineOf(const char* level, const QString& text)
+{
+    return (timestamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + QLatin1String(level) + QLatin1Char(' ') +
+            oneLine(text) + QLatin1Char('\n'))
+        .toUtf8();
+}
+
+// A log nobody can read must not fail unseen, nor fill standard error with the same
+// complaint every half minute: it is told once, and again only after the file worked.
+void tellFailure(State& s, const QString& reason)
+{
+    if (s.failureTold)
+        return;
+    s.failureTold = true;
+    QString text = QStringLiteral("log: cannot write %1: %2; events go to standard error only, and the file is "
+                                  "tried again every %3 s")
+                       .arg(s.file.fileName(), reason)
+                       .arg(kRetryMs / 1000);
+    scrub(text, s.secrets);
+    toStandardError(lineOf("WARN", text));
 }
 
 bool openFile(State& s)
@@ -105,11 +144,13 @@ bool openFile(State& s)
         return true;
     }
     s.sinceFailure.start();
+    tellFailure(s, s.file.errorString());
     return false;
 }
 
 void giveUpForAWhile(State& s)
 {
+    tellFailure(s, s.file.errorString());
     s.file.close();
     s.sinceFailure.start();
 }
@@ -150,6 +191,8 @@ void writeToFile(State& s, const QByteArray& line)
     }
     if (s.file.write(line) != line.size())
         giveUpForAWhile(s);
+    else
+        s.failureTold = false;
 }
 
 QByteArray formatLine(QtMsgType type, const QMessageLogContext& context, const QString& message,
@@ -163,16 +206,7 @@ QByteArray formatLine(QtMsgType type, const QMessageLogContext& context, const Q
     scrub(text, secrets);
     if (text.size() > kMaxTextChars)
         text = text.left(kMaxTextChars) + QStringLiteral("...(cut)");
-    return (timestamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + QLatin1String(levelName(type)) +
-            QLatin1Char(' ') + oneLine(text) + QLatin1Char('\n'))
-        .toUtf8();
-}
-
-void toStandardError(const QByteArray& line)
-{
-    // Errors are ignored: a closed or full standard error must not stop the program.
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    std::fflush(stderr);
+    return lineOf(levelName(type), text);
 }
 
 // Set while this thread holds the lock. A message raised meanwhile (a warning from the
@@ -243,7 +277,9 @@ void addSecret(const QString& text)
         return;
     State& s = state();
     QMutexLocker lock(&s.mutex);
-    for (const QString& form : {text, QString::fromLatin1(QUrl::toPercentEncoding(text))})
+    // Every form a text can take on its way into a line: as it is, as a URL carries it,
+    // and as quote() escapes it.
+    for (const QString& form : {text, QString::fromLatin1(QUrl::toPercentEncoding(text)), escaped(text)})
         if (!s.secrets.contains(form))
             s.secrets.append(form);
     std::stable_sort(s.secrets.begin(), s.secrets.end(),
@@ -279,12 +315,20 @@ void fault(const char* handler, const std::exception& fault, const QString& then
                    then.isEmpty() ? QString() : QStringLiteral("; ") + then));
 }
 
+QString withoutSecrets(const QString& text)
+{
+    State& s = state();
+    QMutexLocker lock(&s.mutex);
+    QString out = text;
+    scrub(out, s.secrets);
+    return out;
+}
+
 QString quote(const QString& value)
 {
-    QString v = value;
-    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    v.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + v + QLatin1Char('"');
+    // Scrubbed before the escapes, which would otherwise hide a secret holding a quote
+    // or a backslash from the scrubbing of the whole line.
+    return QLatin1Char('"') + escaped(withoutSecrets(value)) + QLatin1Char('"');
 }
 
 QString took(const QElapsedTimer& watch)

@@ -21,7 +21,8 @@
 //
 // The log never holds the program up: a file that cannot be opened or written is left
 // alone for half a minute before the next try, and the lines meanwhile go to standard
-// error only. At 1 MiB the file becomes skylark.log.1, replacing the one before.
+// error only. Standard error is told so once, with the reason, and again only after the
+// file has worked in between. At 1 MiB the file becomes skylark.log.1, replacing the one before.
 // Every text given to addSecret() is replaced by "***" in every line, whatever wrote it.
 //
 // The log belongs to the process: open() once, from one thread, before other threads
@@ -54,6 +55,9 @@ QString path();
 // replaced too.
 void addSecret(const QString& text);
 void clearSecrets();
+// The text with every secret replaced by "***", for a text shown elsewhere than the log
+// (a message box).
+QString withoutSecrets(const QString& text);
 
 void info(const QString& text);
 void warning(const QString& text);
@@ -62,7 +66,8 @@ void error(const QString& text);
 // showed), if anything.
 void fault(const char* handler, const std::exception& fault, const QString& then = QString());
 
-// A value in double quotes with inner quotes and backslashes escaped.
+// A value in double quotes with inner quotes and backslashes escaped, secrets scrubbed
+// first.
 QString quote(const QString& value);
 // Elapsed time as "1.234s".
 QString took(const QElapsedTimer& watch);
