@@ -2,6 +2,7 @@
 // failing hours and never answered, because nobody is there. Every box stays open
 // (one per distinct text), and every later hour still uploads its image whole.
 #include "formaccess.h"
+#include "headlessplatform.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
 #include "testfiles.h"
@@ -30,31 +31,6 @@ QList<QMessageBox*> openBoxes()
             boxes << box;
     return boxes;
 }
-
-// The desktop platform (real boxes, real waits) on a clock the test moves.
-class HeadlessPlatform final : public Platform {
-public:
-    QTime timeOfDay() override
-    {
-        return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::llround(std::fmod(seconds, 86400.0) * 1000)) %
-                                               86400000);
-    }
-    double monotonicSeconds() override { return seconds; }
-    void showMessage(const QString& text) override
-    {
-        shown << text;
-        desktop.showMessage(text);
-    }
-    void endProcess() override { ++endCalls; }
-    QString applicationFolder() override { return folder; }
-    void waitForEvents(double maxSeconds) override { desktop.waitForEvents(maxSeconds); }
-
-    DesktopPlatform desktop;
-    double seconds = 0;
-    QString folder;
-    QStringList shown;
-    int endCalls = 0;
-};
 
 // What one hour came to.
 struct Hour {

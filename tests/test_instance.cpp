@@ -100,6 +100,7 @@ private slots:
     void aSecondOneOnTheSameFolderEndsAtOnce();
     void aLockLeftByACrashIsTakenOver();
     void aLockWhoseProcessIdWasReusedIsTakenOver();
+    void aStopEndsItWhileTheStartUpBoxIsOpen();
     void helpListsTheOptionsWithoutADisplay();
     void armStartsTheHourlyUploadWithoutAClick();
 };
@@ -167,6 +168,23 @@ void TestInstance::aLockWhoseProcessIdWasReusedIsTakenOver()
     here.start(here.first);
     QVERIFY2(here.waitUntilUp(here.first), qPrintable(here.log()));
     QCOMPARE(lockOwner(here.lockFile()), here.first.processId());
+}
+
+void TestInstance::aStopEndsItWhileTheStartUpBoxIsOpen()
+{
+    // An empty ftp.txt: the start-up's box waits for an OK nobody gives (a service
+    // drawn off screen). A stop ends it all the same, within a second, and frees the folder.
+    Installed here("");
+    here.start(here.first);
+    QTRY_VERIFY_WITH_TIMEOUT(here.log().contains("box: shown \"足りないファイルがあるようです\""), 30000);
+    QElapsedTimer t;
+    t.start();
+    ::kill(static_cast<pid_t>(here.first.processId()), SIGTERM);
+    QVERIFY(here.first.waitForFinished(5000));
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!QFile::exists(here.lockFile()));
+    const QString log = here.log();
+    QVERIFY2(log.contains("end requested: SIGTERM") && log.contains("end: the process ends at once"), qPrintable(log));
 }
 
 void TestInstance::helpListsTheOptionsWithoutADisplay()

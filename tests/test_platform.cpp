@@ -2,6 +2,10 @@
 // up, and a wait that sleeps instead of spinning.
 #include "app/formTimer.h"
 #include "app/platform.h"
+#include "formaccess.h"
+#include "ftptestserver.h"
+#include "headlessplatform.h"
+#include "programfolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,6 +16,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 double cpuSeconds()
@@ -43,6 +48,7 @@ private slots:
     void boxesWithEverNewTextsStopNesting();
     void waitSleepsUntilAnEvent();
     void formTimerRules();
+    void anEndRequestLeavesEveryBox();
 };
 
 void TestPlatform::messageBoxLooksRight()
@@ -190,6 +196,60 @@ void TestPlatform::formTimerRules()
     QCOMPARE(timer.interval(), 10);
     timer.setEnabled(true);
     QTRY_VERIFY(ticks > stopped);
+}
+
+// SIGTERM from a service manager, with nobody to press OK: wherever a box holds the
+// program, it ends within a second. First a box opened before any event loop runs, as
+// the start-up's is; then one opened by a failed Connect inside the running window.
+void TestPlatform::anEndRequestLeavesEveryBox()
+{
+    QElapsedTimer sinceSignal;
+    // Raises the signal once a box is up, and notes when.
+    QTimer raiser;
+    QObject::connect(&raiser, &QTimer::timeout, [&] {
+        if (!openBox() || sinceSignal.isValid())
+            return;
+        sinceSignal.start();
+        std::raise(SIGTERM);
+    });
+    raiser.start(20);
+    {
+        QObject context;
+        DesktopPlatform platform;
+        QString closedOn;
+        platform.endOnRequest(&context, [&](const QString& signal) { closedOn = signal; });
+        platform.showMessage(QStringLiteral("足りないファイルがあるようです"));
+        QVERIFY(sinceSignal.isValid() && sinceSignal.elapsed() < 1000);
+        QCOMPARE(closedOn, QString("SIGTERM"));
+        QVERIFY(platform.endRequested());
+        // Nothing opens any more.
+        QElapsedTimer t;
+        t.start();
+        platform.showMessage(QStringLiteral("転送しました"));
+        QVERIFY(t.elapsed() < 500 && !openBox());
+    }
+
+    FtpTestServerOptions refusing;
+    refusing.refuseLogin = true;
+    FtpTestServer server(refusing);
+    QVERIFY(server.start());
+    ProgramFolder folder;
+    QObject context;
+    HeadlessPlatform platform;
+    platform.folder = folder.path();
+    FTPform form(platform);
+    FTPformTestAccess f(form);
+    platform.desktop.endOnRequest(&context, [&](const QString&) { form.close(); });
+    QVERIFY(form.Form_Load());
+    form.show();
+    f.text1->setText(QString::fromLatin1(server.address()));
+    f.text2->setText("user");
+    f.text3->setText("secret");
+    sinceSignal.invalidate();
+    f.cmdConnect->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sinceSignal.isValid() && !form.isVisible() && !openBox(), 10000);
+    QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
+    QVERIFY(f.text1->text().isEmpty()); // the window's unload ran
 }
 
 QTEST_MAIN(TestPlatform)

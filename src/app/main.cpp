@@ -73,21 +73,18 @@ int main(int argc, char** argv)
     parser.process(app);
     const bool arm = parser.isSet(kArm);
 
-    // Caught from here on: a stop that comes before the window is up waits in the event
-    // loop's queue and is handled as soon as the loop runs, instead of killing the process.
+    DesktopPlatform platform;
+    // Caught from here on: a stop that comes before any event loop runs waits for one,
+    // the start-up's box included, instead of killing the process.
     FTPform* window = nullptr;
     QString how = QStringLiteral("the window was closed");
-    OnEndRequest(&app, [&](const QString& signal) {
+    platform.endOnRequest(&app, [&](const QString& signal) {
         how = signal;
-        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
-        // As if the operator closed the window (the FTP session is closed politely),
-        // and any box still open is left.
+        // As if the operator closed the window: the FTP session is closed politely.
         if (window)
             window->close();
-        QCoreApplication::quit();
     });
 
-    DesktopPlatform platform;
     const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
     EventLog::open(folder);
     EventLog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
@@ -121,6 +118,13 @@ int main(int argc, char** argv)
     window = &form;
     if (!form.Form_Load())
         return 1;
+    if (platform.endRequested()) {
+        // Asked to end while the start-up showed a box: the window never shows.
+        EventLog::info(QStringLiteral("end: %1 (exit status 0)").arg(how));
+        lock.release();
+        curl_global_cleanup();
+        return 0;
+    }
     form.show();
     if (arm) {
         // The real button, once the window is up: the same checks and messages as a click.

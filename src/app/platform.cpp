@@ -5,11 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -43,53 +43,33 @@ double DesktopPlatform::monotonicSeconds()
 
 void DesktopPlatform::showMessage(const QString& text)
 {
+    if (m_endRequested) {
+        EventLog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(EventLog::quote(text)));
+        return;
+    }
     // A lasting fault seen on every timer tick must not pile up boxes: while a box with
     // this very text is open, another one adds nothing.
-    static QSet<QString> open;
-    if (open.contains(text))
-        return;
+    for (const QMessageBox* open : std::as_const(m_openBoxes))
+        if (open->text() == text)
+            return;
     // Every open box holds a nested event loop on the stack, and texts that differ each
     // time (a reply naming a session or a time) would nest without end over months with
     // nobody pressing OK, until the stack runs out. Past this many, the log alone has it.
     constexpr qsizetype kMostOpenBoxes = 16;
-    if (open.size() >= kMostOpenBoxes) {
+    if (m_openBoxes.size() >= kMostOpenBoxes) {
         EventLog::warning(
-            QStringLiteral("box: not shown %1 (%2 open already)").arg(EventLog::quote(text)).arg(open.size()));
+            QStringLiteral("box: not shown %1 (%2 open already)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
         return;
     }
-    open.insert(text);
-    // Where nobody looks at the screen, the log is the only place a box is seen.
-    EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(open.size()));
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
+    m_openBoxes.append(&box);
+    // Where nobody looks at the screen, the log is the only place a box is seen.
+    EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
     // exec() runs a nested event loop, so timer ticks keep arriving while the box waits
     // for its OK: an hourly upload is never held up by a box from an earlier hour.
     box.exec();
-    open.remove(text);
+    m_openBoxes.removeOne(&box);
     EventLog::info(QStringLiteral("box: closed %1").arg(EventLog::quote(text)));
-}
-
-void DesktopPlatform::endProcess()
-{
-    if (m_onEnd)
-        m_onEnd();
-    std::fflush(nullptr);
-    std::_Exit(0);
-}
-
-QString DesktopPlatform::applicationFolder()
-{
-    return QCoreApplication::applicationDirPath();
-}
-
-void DesktopPlatform::waitForEvents(double maxSeconds)
-{
-    // A single-shot wake-up bounds the sleep; WaitForMoreEvents sleeps in the event
-    // dispatcher instead of polling, so a long wait costs no CPU.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(static_cast<int>(maxSeconds * 1000.0));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 #ifdef Q_OS_UNIX
@@ -102,8 +82,9 @@ void onSignal(int number)
     const unsigned char byte = static_cast<unsigned char>(number);
     [[maybe_unused]] const ssize_t written = ::write(endRequestPipe[1], &byte, 1);
 }
-} // namespace
 
+// Calls `handler` from the event loop, with the signal's name, when the process is asked
+// to end from outside (SIGTERM, SIGINT, SIGHUP), instead of dying on the spot.
 void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
 {
     if (endRequestPipe[0] < 0) {
@@ -132,6 +113,49 @@ void OnEndRequest(QObject* context, std::function<void(const QString& signal)> h
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(number, &action, nullptr);
 }
+} // namespace
 #else
+namespace {
+// Where the platform has no such signals, nothing asks the program to end.
 void OnEndRequest(QObject*, std::function<void(const QString&)>) {}
+} // namespace
 #endif
+
+void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QString& signal)> close)
+{
+    OnEndRequest(context, [this, close = std::move(close)](const QString& signal) {
+        if (m_endRequested)
+            return; // a second signal while the first is handled
+        m_endRequested = true;
+        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
+        // Each box's loop ends once this handler returns to it; the innermost first.
+        for (qsizetype i = m_openBoxes.size(); i-- > 0;)
+            m_openBoxes[i]->done(QMessageBox::Ok);
+        close(signal);
+        QCoreApplication::quit();
+    });
+}
+
+void DesktopPlatform::endProcess()
+{
+    if (m_onEnd)
+        m_onEnd();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+QString DesktopPlatform::applicationFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+void DesktopPlatform::waitForEvents(double maxSeconds)
+{
+    // A single-shot wake-up bounds the sleep; WaitForMoreEvents sleeps in the event
+    // dispatcher instead of polling, so a long wait costs no CPU.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(static_cast<int>(maxSeconds * 1000.0));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}

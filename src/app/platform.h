@@ -4,6 +4,7 @@
 // never reaches past it, so tests can set the clock to any second, read every message
 // shown and see the program end without it dying.
 
+#include <QList>
 #include <QString>
 #include <QTime>
 
@@ -34,6 +35,8 @@ public:
     virtual void waitForEvents(double maxSeconds) = 0;
 };
 
+class QMessageBox;
+
 // The real one: system clock, QMessageBox, _Exit, applicationDirPath.
 class DesktopPlatform final : public Platform {
 public:
@@ -48,11 +51,17 @@ public:
     // whatever must not be left behind.
     void setOnEnd(std::function<void()> onEnd) { m_onEnd = std::move(onEnd); }
 
+    // Ends the program when it is asked to from outside (SIGTERM from a service manager,
+    // SIGINT, SIGHUP), wherever it is: every open box is closed and no new one opens, so
+    // each nested event loop is left and the code that opened the box goes on; then
+    // `close` runs (it closes the window) and the main event loop, if it runs yet, is
+    // told to quit. Before the main loop runs, endRequested() tells the start-up to go
+    // no further.
+    void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
+    bool endRequested() const { return m_endRequested; }
+
 private:
     std::function<void()> m_onEnd;
+    QList<QMessageBox*> m_openBoxes; // innermost last; each one's exec() is on the stack
+    bool m_endRequested = false;
 };
-
-// Calls `handler` from the event loop, with the signal's name, when the process is asked
-// to end from outside (SIGTERM from a service manager, SIGINT, SIGHUP), instead of dying
-// on the spot. Where the platform has no such signals, nothing happens.
-void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler);

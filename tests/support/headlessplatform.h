@@ -1,0 +1,33 @@
+#pragma once
+// The desktop platform (real boxes, real waits) in a program folder of the test's and on
+// a clock the test moves.
+
+#include "app/platform.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+class HeadlessPlatform final : public Platform {
+public:
+    QTime timeOfDay() override
+    {
+        return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::llround(std::fmod(seconds, 86400.0) * 1000)) %
+                                               86400000);
+    }
+    double monotonicSeconds() override { return seconds; }
+    void showMessage(const QString& text) override
+    {
+        shown << text;
+        desktop.showMessage(text);
+    }
+    void endProcess() override { ++endCalls; }
+    QString applicationFolder() override { return folder; }
+    void waitForEvents(double maxSeconds) override { desktop.waitForEvents(maxSeconds); }
+
+    DesktopPlatform desktop;
+    double seconds = 0;
+    QString folder;
+    QStringList shown;
+    int endCalls = 0;
+};
