@@ -15,6 +15,9 @@ pkgs=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev
+  # libcurl only recommends the system's CA store, and recommends are not installed:
+  # without it no public server's certificate can be checked.
+  ca-certificates
   python3 python3-pyftpdlib
   fonts-ipafont-gothic
   xvfb xauth imagemagick

@@ -174,37 +174,45 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
         // 9 runs in 10 of list and three uploads failed against vsftpd, none with 1.2.
         curl_easy_setopt(curl, CURLOPT_SSLVERSION,
                          static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
-        const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
+        // The system store is libcurl's default bundle and its CA folder (Debian:
+        // /etc/ssl/certs), as far as they are there: a minimal machine may have neither,
+        // and a default that names a missing file fails every connect with "error
+        // setting certificate verify locations" instead of refusing just the server
+        // nobody vouches for.
+        char* defaultPath = nullptr;
+        char* defaultBundle = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_CAPATH, &defaultPath);
+        curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultBundle);
         std::error_code ec;
-        if (!ca.empty() && std::filesystem::exists(ca, ec)) {
-            // Setting the CA file replaces libcurl's default bundle, but not its CA
-            // folder (Debian: /etc/ssl/certs), which holds the same system store. A
-            // libcurl built without a CA folder gets the default bundle and the file
-            // together instead.
-            char* defaultPath = nullptr;
-            char* defaultBundle = nullptr;
-            curl_easy_getinfo(curl, CURLINFO_CAPATH, &defaultPath);
-            curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultBundle);
-            if (defaultPath && *defaultPath) {
-                curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
-            } else {
-                std::string both;
-                for (const char* file : {static_cast<const char*>(defaultBundle), ca.c_str()}) {
-                    if (!file || !*file)
-                        continue;
-                    if (std::FILE* f = std::fopen(file, "rb")) {
-                        char buffer[8192];
-                        std::size_t n;
-                        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-                            both.append(buffer, n);
-                        std::fclose(f);
-                        both += '\n';
-                    }
-                }
-                curl_blob blob{both.data(), both.size(), CURL_BLOB_COPY};
-                curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        const bool pathThere = defaultPath && *defaultPath && std::filesystem::is_directory(defaultPath, ec);
+        const bool bundleThere = defaultBundle && *defaultBundle && std::filesystem::is_regular_file(defaultBundle, ec);
+        if (!pathThere)
+            curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        if (!bundleThere)
+            curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+        const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
+        if (ca.empty() || !std::filesystem::exists(ca, ec))
+            return;
+        // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
+        // which holds the same system store. Without a CA folder the default bundle and
+        // the file go in together.
+        if (pathThere || !bundleThere) {
+            curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+            return;
+        }
+        std::string both;
+        for (const char* file : {static_cast<const char*>(defaultBundle), ca.c_str()}) {
+            if (std::FILE* f = std::fopen(file, "rb")) {
+                char buffer[8192];
+                std::size_t n;
+                while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+                    both.append(buffer, n);
+                std::fclose(f);
+                both += '\n';
             }
         }
+        curl_blob blob{both.data(), both.size(), CURL_BLOB_COPY};
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
         return;
     }
 
