@@ -107,7 +107,7 @@ int main(int argc, char** argv)
         f.Text9->setText(twoDigits(end.second()));
         QTimer::singleShot(0, [&] {
             count.startCount();
-            f.Command3->click(); // returns only when the wait ends
+            f.Command3->click(); // the wait runs on as a deadline
         });
     }
     QTimer::singleShot(duration * 1000, [&] {

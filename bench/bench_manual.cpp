@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     if (!h.start())
         return 1;
     FTPformTestAccess& f = h.f();
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     if (!f.connected())
         return 1;
     f.Text5->setText(f.myPath() + QStringLiteral("13.jpg"));
@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < rounds; ++i) {
         h.platform.messages.clear();
         auto a = bench::Clock::now();
-        f.Command5->click();
+        f.click(f.Command5); // and the upload it starts
         ours.push_back(bench::seconds(a, bench::Clock::now()));
         if (h.platform.messages != QStringList{QStringLiteral("転送しました")}) {
             std::fprintf(stderr, "the transfer did not succeed: %s\n", qPrintable(h.platform.messages.join(u'|')));

@@ -4,8 +4,7 @@
 // the connect second, the upload second and the disconnect second in turn, and waits
 // for the real timers to get there. The delay is measured from the moment the set
 // second began to the moment the upload stage's tick began to be handled (the tick
-// that sent the file to the local pyftpdlib server); the real time that tick took is
-// shown apart.
+// that sent the file to the local pyftpdlib server).
 //
 //   bench_schedule [CYCLES=60]
 
@@ -42,7 +41,10 @@ public:
     }
     void endProcess() override { std::abort(); }
     QString applicationFolder() override { return folder; }
-    void waitForEvents(double maxSeconds) override { desktop.waitForEvents(maxSeconds); }
+    void callAt(double at, QObject* context, std::function<void()> then) override
+    {
+        desktop.callAt(at, context, std::move(then));
+    }
 
     // Moves the clock to the second before this time of day: the fraction of a second
     // stays the wall clock's, so the time comes at the wall clock's next whole second.
@@ -67,29 +69,17 @@ public:
     int messages = 0;
 };
 
-// Notes when each tick of a timer begins to be handled (ticks arrive as posted calls)
-// and, through a connection made after the window's own, when its handler is done.
+// Notes when each tick of a timer begins to be handled (ticks arrive as posted calls).
 class TickWatch : public QObject {
 public:
-    explicit TickWatch(FormTimer* timer)
-    {
-        timer->installEventFilter(this);
-        connect(timer, &FormTimer::timeout, this, [this] {
-            if (!starts.empty())
-                took.push_back(bench::seconds(started, bench::Clock::now()));
-        });
-    }
+    explicit TickWatch(FormTimer* timer) { timer->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::MetaCall) {
+        if (event->type() == QEvent::MetaCall)
             starts.push_back(QDateTime::currentMSecsSinceEpoch());
-            started = bench::Clock::now();
-        }
         return false;
     }
     std::vector<qint64> starts;
-    std::vector<double> took;
-    bench::Clock::time_point started;
 };
 
 // The file is in place under its own name: renamed there from the partial name it was
@@ -144,7 +134,7 @@ int main(int argc, char** argv)
     if (!upload->running())
         return 1;
 
-    std::vector<double> delays, tickTimes, phases;
+    std::vector<double> delays, phases;
     qsizetype uploads = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
         const int hour = (10 + cycle) % 24;
@@ -160,18 +150,15 @@ int main(int argc, char** argv)
         // The set second begins at the next whole second of the wall clock.
         const qint64 second = (QDateTime::currentMSecsSinceEpoch() / 1000 + 1) * 1000;
         watch.starts.clear();
-        watch.took.clear();
         if (!waitFor([&] { return server.commandsStartingWith(QStringLiteral("STOR ")) >= 2; }, 5)) {
             std::fprintf(stderr, "cycle %d: not two uploads at %02d:30:20\n", cycle, hour);
             return 1;
         }
-        // The first upload tick of the set second, and the time it took.
+        // The first upload tick of the set second.
         qint64 first = -1;
-        for (size_t i = 0; i < watch.starts.size(); ++i)
-            if (watch.starts[i] >= second) {
-                first = watch.starts[i];
-                if (i < watch.took.size())
-                    tickTimes.push_back(watch.took[i]);
+        for (const qint64 start : watch.starts)
+            if (start >= second) {
+                first = start;
                 break;
             }
         for (qint64 t : watch.starts)
@@ -197,10 +184,6 @@ int main(int argc, char** argv)
     std::printf("  every upload-stage tick after its whole or half second\n");
     std::printf("                                       %8.1f %8.1f   (%zu ticks)\n", p.median * 1e3, p.max * 1e3,
                 phases.size());
-    if (!tickTimes.empty()) {
-        const bench::Stats t = bench::summarise(tickTimes);
-        std::printf("  real time of that tick (CWD..RNTO)   %8.1f %8.1f\n", t.median * 1e3, t.max * 1e3);
-    }
     std::printf("  uploads per cycle                    %8.2f   (the upload second holds two ticks)\n",
                 static_cast<double>(uploads) / cycles);
     std::printf("  message boxes                        %8d\n", platform.messages);

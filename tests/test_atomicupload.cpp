@@ -28,13 +28,13 @@ struct Upload {
         if (!h.start())
             return false;
         h.f().Text5->setText(h.folder.filePath("10.jpg"));
-        QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+        h.f().click(h.f().cmdConnect);
         return h.f().connected();
     }
     void sendNow()
     {
         h.platform.messages.clear();
-        h.f().Command5->click();
+        h.f().click(h.f().Command5);
     }
     QByteArray onServer(const QString& path) const
     {
@@ -134,8 +134,8 @@ void TestAtomicUpload::serverRefusingTheRename()
     QCOMPARE(text.count("refused to rename"), 1);
 
     // A new session tries the temporary name again.
-    u.h.f().cmdDisconnect->click();
-    u.h.f().cmdConnect->click();
+    u.h.f().click(u.h.f().cmdDisconnect);
+    u.h.f().click(u.h.f().cmdConnect);
     u.h.server.clearCommands();
     u.sendNow();
     QVERIFY(u.h.server.commands().contains("STOR 10.jpg.part"));

@@ -186,7 +186,7 @@ void TestBadInput::longBoxesInUse()
 
     // A long server name is no name the resolver will look up, and nothing is sent.
     f.text1->setText(QString(100000, QLatin1Char('s')));
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(!f.connected());
     QCOMPARE(f.hFtp(), 0);
     QCOMPARE(countStarting(h.server.commands(), "USER"), 0);
@@ -198,7 +198,7 @@ void TestBadInput::longBoxesInUse()
         f.text3->setText("secret");
         box->setText(QString(100000, QLatin1Char('u')));
         h.platform.messages.clear();
-        f.cmdConnect->click();
+        f.click(f.cmdConnect);
         QVERIFY(!f.connected());
         QCOMPARE(f.hFtp(), 0);
         QVERIFY(h.server.commands().filter("STOR").isEmpty());
@@ -207,12 +207,12 @@ void TestBadInput::longBoxesInUse()
     // Logged in properly, a long destination folder fails the folder change.
     f.text2->setText("user");
     f.text3->setText("secret");
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(f.connected());
     f.text4->setText(server + "/" + QString(100000, QLatin1Char('d')));
     f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5->click();
+    f.click(f.Command5);
     QVERIFY(!h.platform.messages.isEmpty());
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")));
     QCOMPARE(h.server.commands().filter("STOR").size(), 0);
@@ -221,13 +221,13 @@ void TestBadInput::longBoxesInUse()
     f.text4->setText(server + "/pub");
     f.Text5->setText(f.myPath() + QString(100000, QLatin1Char('p')) + "/10.jpg");
     h.platform.messages.clear();
-    f.Command5->click();
+    f.click(f.Command5);
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")) ||
             QFileInfo::exists(h.server.path("pub/10.jpg")));
 
     // Long minute and second: arming refuses, and an hour passing by the set time
     // neither connects nor uploads.
-    f.cmdDisconnect->click();
+    f.click(f.cmdDisconnect);
     h.server.clearCommands();
     for (const QString& text : {QString(100000, QLatin1Char('3')), QString(100000, QLatin1Char(' '))}) {
         f.Text8->setText(text);
@@ -275,10 +275,10 @@ void TestBadInput::lineBreaksNeverReachTheServer()
     boxes[box]->setText(boxes[box]->text() + injected);
 
     // The operator's session, a manual transfer, and an hourly cycle.
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     f.Text5->setText(f.myPath() + "10.jpg");
-    f.Command5->click();
-    f.cmdDisconnect->click();
+    f.click(f.Command5);
+    f.click(f.cmdDisconnect);
     f.Text8->setText("30");
     f.Text6->setText("20");
     f.Command4->click();
@@ -331,20 +331,20 @@ void TestBadInput::controlCharacters()
 
     // In use: a server name with control characters is no name; a user with them is
     // refused by the server; nothing crashes and nothing is uploaded.
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(!f.connected());
     QCOMPARE(countStarting(h.server.commands(), "USER"), 0);
     f.text1->setText(h.serverName());
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(!f.connected());
     f.text2->setText("user");
     f.text3->setText("secret");
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(f.connected());
     f.text4->setText(h.serverName() + "/pub" + controls);
     f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5->click();
+    f.click(f.Command5);
     QVERIFY(!h.platform.messages.contains(QStringLiteral("転送しました")));
     QVERIFY(!QFileInfo::exists(h.server.path("pub/10.jpg")));
 }
@@ -381,18 +381,18 @@ void TestBadInput::japaneseEverywhere()
     // Used: a Japanese login and a Japanese destination folder, by hand and hourly.
     f.text1->setText(server);
     f.text4->setText(server + QStringLiteral("/写真/カメラ"));
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY2(f.connected(), qPrintable(h.platform.messages.join(" | ")));
     f.Text5->setText(f.myPath() + "10.jpg");
     h.platform.messages.clear();
-    f.Command5->click();
+    f.click(f.Command5);
     QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
     QFile landed(h.server.path(QStringLiteral("写真/カメラ/10.jpg")));
     QVERIFY(landed.open(QIODevice::ReadOnly));
     QCOMPARE(landed.readAll(), QByteArray("ten o'clock"));
     landed.close();
     QVERIFY(QFile::remove(landed.fileName()));
-    f.cmdDisconnect->click();
+    f.click(f.cmdDisconnect);
 
     // Full-width digits are not the minute the clock shows: armed or not, no upload.
     f.Command4->click();

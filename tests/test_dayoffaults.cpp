@@ -121,7 +121,7 @@ public:
                 if (!timer->running())
                     continue;
                 watch.start();
-                emit timer->timeout();
+                w.fire(timer);
                 const double seconds = static_cast<double>(watch.nsecsElapsed()) / 1e9;
                 if (seconds > longest.seconds)
                     longest = {seconds,
@@ -338,7 +338,7 @@ void TestDayOfFaults::aDayOfFaults()
         options.idleTimeoutSeconds = 1.5;
         FtpTestServer* idle = d.ownServer(options);
         QVERIFY(idle);
-        QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
+        f.click(f.cmdConnect);
         QVERIFY(f.connected());
         const HINTERNET operatorSession = f.hFtp();
         // Wall time, not the stepped clock: the server's idle timer runs on its own.

@@ -187,8 +187,8 @@ void TestHourly::whatStartsAndStopsTheStages()
 
     // Armed again, then the operator's Disconnect: that stops the uploads too.
     f.Command4->click();
-    f.cmdConnect->click();
-    f.cmdDisconnect->click();
+    f.click(f.cmdConnect);
+    f.click(f.cmdDisconnect);
     QVERIFY(f.Label13->text().isEmpty());
     StepClockTo(t.h, 13, 30, 35);
     QCOMPARE(count("USER user"), 4);
@@ -259,7 +259,7 @@ void TestHourly::operatorAlreadyConnected()
     Hourly t;
     QVERIFY(t.start());
     FTPformTestAccess& f = t.f();
-    QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
+    f.click(f.cmdConnect);
     const HINTERNET session = f.hFtp();
     f.Command4->click();
     StepClockTo(t.h, 10, 30, 25);
@@ -294,7 +294,7 @@ void TestHourly::boxesEditedAfterArming()
     FTPformTestAccess& f = t.f();
     f.Command4->click();
     f.Text8->setText("5");
-    QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
+    f.click(f.cmdConnect);
     StepClockTo(t.h, 10, 5, 29, 500);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QVERIFY(t.onServer("pub/10.jpg").isEmpty());
@@ -305,7 +305,7 @@ void TestHourly::boxesEditedAfterArming()
     // The second emptied: the disconnect stage faults quietly, nothing else happens.
     f.Text8->setText("05");
     f.Text6->clear();
-    QTest::mouseClick(f.cmdConnect, Qt::LeftButton);
+    f.click(f.cmdConnect);
     t.h.platform.setTime(11, 4, 50);
     StepClockTo(t.h, 11, 6, 0);
     QVERIFY(f.connected());

@@ -39,7 +39,7 @@ private slots:
         curl_free(nullptr);
         QVERIFY(!libcurlMapped());
 
-        h.f().cmdConnect->click();
+        h.f().click(h.f().cmdConnect);
         QVERIFY(h.f().session().connected());
         QVERIFY(lazycurl::loaded());
         QVERIFY(libcurlMapped());

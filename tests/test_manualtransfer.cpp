@@ -22,7 +22,7 @@ struct Manual {
             return false;
         h.f().Text5->setText(h.folder.filePath("13.jpg"));
         if (connect)
-            QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+            h.f().click(h.f().cmdConnect);
         return !connect || h.f().connected();
     }
     QByteArray onServer(const QString& path) const
@@ -57,7 +57,7 @@ void TestManualTransfer::sendsTheFileIntoTheFolder()
 {
     Manual m;
     QVERIFY(m.start());
-    QTest::mouseClick(m.f().Command5, Qt::LeftButton);
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("pub/13.jpg"), QByteArray("thirteen"));
     QCOMPARE(m.f().sendFile(), QString("13.jpg"));
@@ -85,7 +85,7 @@ void TestManualTransfer::nameMustMatchExactly()
     m.h.folder.writeFile(present, "x");
     QVERIFY(m.start());
     m.f().Text5->setText(m.h.folder.filePath(present == ".13.jpg" ? ".13.jpg" : "13.jpg"));
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
     QVERIFY(!m.h.server.commands().join(' ').contains("STOR"));
 }
@@ -94,7 +94,7 @@ void TestManualTransfer::notConnected()
 {
     Manual m;
     QVERIFY(m.start(false));
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"接続されていません"});
     QCOMPARE(m.f().sendFile(), QString("13.jpg"));
 }
@@ -105,7 +105,7 @@ void TestManualTransfer::upperRowEmpty()
     QVERIFY(m.start());
     m.f().sendFile() = "10.jpg";
     m.f().Text5->clear();
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
     QVERIFY(m.f().sendFile().isEmpty()); // changed even though a message ended the click
 }
@@ -115,7 +115,7 @@ void TestManualTransfer::lowerRowIsTheServerName()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText(m.h.serverName());
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("13.jpg"), QByteArray("thirteen"));
 }
@@ -125,7 +125,7 @@ void TestManualTransfer::lowerRowShorterThanTheServerName()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText("127");
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"FTP.txt ファイルがありません"});
     QCOMPARE(m.f().sendFile(), QString("13.jpg"));
 }
@@ -135,7 +135,7 @@ void TestManualTransfer::refusedFolderSendsNothing()
     Manual m;
     QVERIFY(m.start());
     m.f().text4->setText(m.h.serverName() + "/nowhere");
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"転送先が間違ってます"});
     QVERIFY(!m.h.server.commands().join(' ').contains("STOR"));
 }
@@ -152,7 +152,7 @@ void TestManualTransfer::upperRowInAnotherFolder()
     f.close();
     QVERIFY(m.start());
     m.f().Text5->setText(other.filePath("13.jpg"));
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
     QCOMPARE(m.onServer("pub/13.jpg"), QByteArray("from elsewhere"));
     QCOMPARE(m.f().File1->path(), QDir::cleanPath(other.path()));
@@ -160,7 +160,7 @@ void TestManualTransfer::upperRowInAnotherFolder()
     // Not in the program folder at all: refused even though the upper row's file exists.
     m.h.platform.messages.clear();
     m.h.folder.removeFile("13.jpg");
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{kNoFile});
 }
 
@@ -169,14 +169,14 @@ void TestManualTransfer::missingFolderInTheUpperRow()
     Manual m;
     QVERIFY(m.start());
     m.f().Text5->setText("/no/such/folder/13.jpg");
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"FTP.txt ファイルがありません"});
 
     // A folder that exists without the file: nothing selected.
     m.h.platform.messages.clear();
     QTemporaryDir empty;
     m.f().Text5->setText(empty.filePath("13.jpg"));
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"送り元、送り先のディレクトリを指定して下さい"});
 }
 
@@ -190,7 +190,7 @@ void TestManualTransfer::manyFilesInTheProgramFolder()
             QFAIL("cannot create files");
     }
     QVERIFY(m.start());
-    m.f().Command5->click();
+    m.f().click(m.f().Command5);
     QCOMPARE(m.h.platform.messages, QStringList{"転送しました"});
 }
 

@@ -18,7 +18,7 @@ private slots:
         FormHarness h;
         QVERIFY(h.start());
         QVERIFY(h.platform.messages.isEmpty());
-        h.f().cmdConnect->click();
+        h.f().click(h.f().cmdConnect);
         QVERIFY(!h.f().session().connected());
         QVERIFY(!lazycurl::loaded());
         QCOMPARE(h.platform.endCalls, 0);

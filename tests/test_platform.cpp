@@ -1,5 +1,5 @@
 // The desktop platform: message boxes that keep timer ticks flowing and do not pile
-// up, and a wait that sleeps instead of spinning.
+// up, a deadline that sleeps instead of spinning, and an end asked for from outside.
 #include "app/formTimer.h"
 #include "app/platform.h"
 #include "formaccess.h"
@@ -46,7 +46,7 @@ private slots:
     void messageBoxLooksRight();
     void ticksFlowWhileABoxIsOpenAndTheSameTextIsNotRepeated();
     void boxesWithEverNewTextsStopNesting();
-    void waitSleepsUntilAnEvent();
+    void callAtComesOnTimeAndNotWithoutItsContext();
     void formTimerRules();
     void anEndRequestLeavesEveryBox();
 };
@@ -150,26 +150,25 @@ void TestPlatform::boxesWithEverNewTextsStopNesting()
     QVERIFY(shown);
 }
 
-void TestPlatform::waitSleepsUntilAnEvent()
+void TestPlatform::callAtComesOnTimeAndNotWithoutItsContext()
 {
     DesktopPlatform platform;
     QElapsedTimer clock;
     const double cpuBefore = cpuSeconds();
     clock.start();
-    int passes = 0;
-    while (clock.elapsed() < 500) {
-        platform.waitForEvents(0.1);
-        ++passes;
-    }
-    // Sleeping, not spinning: a handful of passes and far less CPU than wall time.
-    QVERIFY2(passes < 60, qPrintable(QString::number(passes)));
+    QObject context;
+    qint64 cameAfter = -1;
+    platform.callAt(platform.monotonicSeconds() + 0.5, &context, [&] { cameAfter = clock.elapsed(); });
+    // A context that goes first takes its call with it.
+    auto* gone = new QObject;
+    bool wrongly = false;
+    platform.callAt(platform.monotonicSeconds() + 0.1, gone, [&] { wrongly = true; });
+    delete gone;
+    QTRY_VERIFY_WITH_TIMEOUT(cameAfter >= 0, 5000);
+    QVERIFY2(cameAfter >= 500 && cameAfter < 800, qPrintable(QString::number(cameAfter)));
+    QVERIFY(!wrongly);
+    // Sleeping, not spinning.
     QVERIFY(cpuSeconds() - cpuBefore < 0.2);
-
-    // An event ends the sleep early.
-    QTimer::singleShot(20, [] {});
-    clock.restart();
-    platform.waitForEvents(2.0);
-    QVERIFY(clock.elapsed() < 1000);
 
     // The monotonic clock moves on and never back.
     const double a = platform.monotonicSeconds();

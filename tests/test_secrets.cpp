@@ -60,13 +60,13 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
     const QString server = h.serverName();
 
     // The operator's session: connect, open a folder in the tree, send now, disconnect.
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     QVERIFY(f.connected());
     h.clickNode(server + "/pub");
     f.Text5->setText(f.myPath() + "10.jpg");
-    f.Command5->click();
+    f.click(f.Command5);
     QVERIFY(h.platform.messages.contains(QStringLiteral("転送しました")));
-    f.cmdDisconnect->click();
+    f.click(f.cmdDisconnect);
 
     // The hourly cycle.
     emit f.Timer3->timeout();
@@ -152,7 +152,7 @@ void TestSecrets::anEchoingServerNeverShowsThePassword()
     QVERIFY(h.start());
     FTPformTestAccess& f = h.f();
     f.text3->setText(wrong);
-    f.cmdConnect->click();
+    f.click(f.cmdConnect);
     f.text3->setText(password);
     emit f.Timer3->timeout();
     f.Command4->click();

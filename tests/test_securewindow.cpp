@@ -26,7 +26,7 @@ void connectWindow(FormHarness& h, const QString& name, const QString& user, con
     h.f().text3->setText(password);
     h.f().text4->setText(name + QStringLiteral("/pub"));
     h.f().Text5->setText(h.folder.filePath(QStringLiteral("13.jpg")));
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
 }
 
 } // namespace
@@ -71,7 +71,7 @@ private slots:
         connectWindow(h, name, server.user(), server.password());
         QVERIFY(h.f().connected());
         QVERIFY(h.childKeys(name).contains(name + QStringLiteral("/pub")));
-        h.f().Command5->click();
+        h.f().click(h.f().Command5);
         QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
         QCOMPARE(readFile(server.path(QStringLiteral("pub/13.jpg"))), image);
     }
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(h.f().connected());
         QVERIFY(QFile::exists(h.folder.filePath(QString::fromLatin1(kKnownHostsFile))));
         QVERIFY(h.childKeys(name).contains(name + QStringLiteral("/pub")));
-        h.f().Command5->click();
+        h.f().click(h.f().Command5);
         QCOMPARE(h.platform.messages, QStringList{QStringLiteral("転送しました")});
         QCOMPARE(readFile(server.path(QStringLiteral("pub/13.jpg"))), image);
     }

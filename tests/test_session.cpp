@@ -46,7 +46,7 @@ void TestSession::connectNeedsAllThreeBoxes()
     QVERIFY(h.start());
     QLineEdit* boxes[] = {h.f().text1, h.f().text2, h.f().text3};
     boxes[emptyBox]->clear();
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QCOMPARE(h.platform.messages, QStringList{kEnterAll});
     QVERIFY(!h.f().connected());
     QCOMPARE(h.f().hFtp(), 0);
@@ -59,19 +59,19 @@ void TestSession::connectDoesNothingWhenConnectedOrWithoutInternetHandle()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(h.f().connected());
     QVERIFY(!h.f().cmdConnect->isEnabled());
     QVERIFY(h.f().cmdDisconnect->isEnabled());
     const HINTERNET session = h.f().hFtp();
-    h.f().cmdConnect->click(); // the button is locked, but the handler must hold too
+    h.f().click(h.f().cmdConnect); // the button is locked, but the handler must hold too
     QCOMPARE(h.f().hFtp(), session);
     QCOMPARE(h.server.commandsStartingWith("USER"), 1);
 
-    h.f().cmdDisconnect->click();
+    h.f().click(h.f().cmdDisconnect);
     const HINTERNET internet = h.f().hInternet();
     h.f().hInternet() = 0;
-    h.f().cmdConnect->click();
+    h.f().click(h.f().cmdConnect);
     QVERIFY(!h.f().connected());
     QCOMPARE(h.server.commandsStartingWith("USER"), 1);
     QVERIFY(h.platform.messages.isEmpty());
@@ -83,7 +83,7 @@ void TestSession::wrongPasswordIsReportedWithTheServersReply()
     FormHarness h;
     QVERIFY(h.start());
     h.f().text3->setText("wrong");
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QCOMPARE(h.platform.messages.size(), 1);
     QCOMPARE(h.platform.messages[0], QString("InternetConnect Extd Err: 530 530 Login incorrect."));
     QVERIFY(!h.f().connected());
@@ -99,7 +99,7 @@ void TestSession::multiLineReplyShownWhole()
     options.refuseText = "Not today.\nTry again tomorrow.";
     FormHarness h(options);
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QCOMPARE(h.platform.messages.size(), 1);
     const QString& message = h.platform.messages[0];
     QVERIFY2(message.startsWith("InternetConnect Extd Err: 530 530-Not today.\n"), qPrintable(message));
@@ -116,7 +116,7 @@ void TestSession::onlyServerRepliesAreShown()
 
     // A server that is not there is not a server reply: nothing to show, still idle.
     h.f().text1->setText("127.0.0.1:1");
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(h.platform.messages.isEmpty());
     QVERIFY(!h.f().connected());
 }
@@ -129,7 +129,7 @@ void TestSession::treeAfterConnect()
     h.server.writeFile("photo 1.jpg", "x");
     h.server.writeFile("写真.jpg", "x");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(h.platform.messages.isEmpty());
 
     const QString server = h.serverName();
@@ -161,7 +161,7 @@ void TestSession::openAndCloseAFolder()
     h.server.writeFile("pub/one.jpg", "1");
     h.server.writeFile("pub/deeper/two.jpg", "2");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     const QString pub = h.serverName() + "/pub";
 
     h.server.clearCommands();
@@ -191,7 +191,7 @@ void TestSession::emptyFolder()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     const QString pub = h.serverName() + "/pub";
     h.clickNode(pub);
     QCOMPARE(h.platform.messages, QStringList{"このディレクトリは空です！"});
@@ -204,7 +204,7 @@ void TestSession::refusedFolderChange()
     FormHarness h;
     h.server.makeDir("gone");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(QDir(h.server.path("gone")).removeRecursively());
     h.clickNode(h.serverName() + "/gone");
     QVERIFY(!h.platform.messages.isEmpty());
@@ -217,7 +217,7 @@ void TestSession::changeRemoteDirPaths()
     FormHarness h;
     h.server.writeFile("pub/cam/x.jpg", "x");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     const QString server = h.serverName();
 
     h.server.clearCommands();
@@ -249,13 +249,15 @@ void TestSession::activationNeedsSessionAndSelection()
 
     // No session, empty tree: the notification comes all the same.
     QTest::mouseClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QCOMPARE(h.platform.messages, QStringList{"実行不能"});
 
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(tree->indexAt(blank) == QModelIndex());
     tree->setCurrentItem(nullptr);
     tree->clearSelection();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QCOMPARE(h.platform.messages, QStringList({"実行不能", "実行不能"}));
 
     // With a folder selected, a click beside the nodes acts on that folder: it opens,
@@ -263,11 +265,13 @@ void TestSession::activationNeedsSessionAndSelection()
     const QString pub = h.serverName() + "/pub";
     tree->setCurrentItem(tree->node(pub));
     QTest::mouseClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QCOMPARE(KeyedTree::imageKey(tree->node(pub)), QString("open"));
     QCOMPARE(h.childKeys(pub), QStringList{pub + "/one.jpg"});
     QVERIFY(tree->indexAt(blank) == QModelIndex());
     QCOMPARE(tree->selectedNode(), tree->node(pub));
     QTest::mouseClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QCOMPARE(KeyedTree::imageKey(tree->node(pub)), QString("closed"));
     QVERIFY(h.childKeys(pub).isEmpty());
     QCOMPARE(h.platform.messages.size(), 2);
@@ -275,9 +279,13 @@ void TestSession::activationNeedsSessionAndSelection()
     // Another button, or the second click of a double click, is no notification: a
     // double click opens the folder once.
     QTest::mouseClick(viewport, Qt::RightButton, {}, blank);
+    h.f().settle();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, blank);
+    h.f().settle();
     QCOMPARE(KeyedTree::imageKey(tree->node(pub)), QString("open"));
     QCOMPARE(h.platform.messages.size(), 2);
 }
@@ -287,7 +295,7 @@ void TestSession::duplicateEntriesShownOnce()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     const QString server = h.serverName();
     h.f().listing() = {{"twice", false}, {"twice", false}, {"other", true}};
     h.f().showListing(server + "/pub");
@@ -299,12 +307,12 @@ void TestSession::disconnect()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     h.f().Label13->setText("running");
     h.f().Timer4->setInterval(500);
     const int handles = OpenInternetHandleCount();
 
-    QTest::mouseClick(h.f().cmdDisconnect, Qt::LeftButton);
+    h.f().click(h.f().cmdDisconnect);
     QVERIFY(!h.f().TreeView1->contains(h.serverName()));
     QCOMPARE(h.f().TreeView1->count(), 0);
     QVERIFY(h.f().session().listing().isEmpty());
@@ -319,7 +327,7 @@ void TestSession::disconnect()
     QTRY_VERIFY(h.server.commands().contains("QUIT"));
 
     // Connect again on the same Internet handle.
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(h.f().connected());
 }
 
@@ -328,9 +336,9 @@ void TestSession::disconnectAfterServerBoxEdited()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     h.f().text1->setText("another.example");
-    QTest::mouseClick(h.f().cmdDisconnect, Qt::LeftButton);
+    h.f().click(h.f().cmdDisconnect);
     // Never half connected: the node goes and the window is idle again.
     QCOMPARE(h.f().TreeView1->count(), 0);
     QVERIFY(!h.f().connected());
@@ -344,7 +352,7 @@ void TestSession::closingTheWindowQuitsTheSession()
     h.server.makeDir("pub");
     QVERIFY(h.start());
     const int before = OpenInternetHandleCount();
-    QTest::mouseClick(h.f().cmdConnect, Qt::LeftButton);
+    h.f().click(h.f().cmdConnect);
     QVERIFY(h.f().connected());
     QVERIFY(h.form->close());
     QTRY_VERIFY(h.server.commands().contains("QUIT"));

@@ -10,33 +10,33 @@
 #include <QDir>
 #include <QLineEdit>
 
-void FTPform::Command5_Click()
+Task<> FTPform::Command5_Click()
 {
     try {
-        transferManually();
+        co_await transferManually();
     } catch (const std::exception& fault) {
         EventLog::fault("Command5_Click", fault, QStringLiteral("shown: FTP.txt ファイルがありません"));
         m_platform.showMessage(QStringLiteral("FTP.txt ファイルがありません"));
     }
 }
 
-void FTPform::transferManually()
+Task<> FTPform::transferManually()
 {
     sSendFile = Text5->text().right(6);
     // Only a file of exactly that name in the program folder may be sent.
     if (!ProgramFolderHolds(fMyPath(), sSendFile)) {
         m_platform.showMessage(QStringLiteral("転送ファイルが無いか転送先が間違っているようです"));
-        return;
+        co_return;
     }
     if (!m_session.connected()) {
         m_platform.showMessage(QStringLiteral("接続されていません"));
-        return;
+        co_return;
     }
     File1->setFileName(Text5->text());
     const QString remoteName = File1->fileName();
     if (remoteName.isEmpty()) {
         m_platform.showMessage(QStringLiteral("送り元、送り先のディレクトリを指定して下さい"));
-        return;
+        co_return;
     }
     QString destination = RemoteFolderOf(text1->text(), text4->text());
     QString localPath = File1->path();
@@ -45,9 +45,11 @@ void FTPform::transferManually()
     localPath += remoteName;
     if (destination.isEmpty())
         destination = QStringLiteral("\\");
-    if (!ChangeRemoteDir(destination))
-        return;
-    if (m_session.putFile(localPath, remoteName, lTransferType))
+    const bool changed = co_await ChangeRemoteDir(destination);
+    if (!changed)
+        co_return;
+    const std::optional<FtpFailure> failure = co_await m_session.putFile(localPath, remoteName, lTransferType);
+    if (failure)
         m_platform.showMessage(QStringLiteral("転送先が間違っているようです"));
     else
         m_platform.showMessage(QStringLiteral("転送しました"));

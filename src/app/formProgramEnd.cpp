@@ -1,6 +1,7 @@
 // The clock label and ending the program at a set time of day.
 #include "app/ftpForm.h"
 
+#include "app/keyedTree.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
 #include "scheduler/clockText.h"
@@ -8,13 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
-// How long the wait sleeps at most before it looks at the clock again. Events (clicks,
-// timer ticks) wake it earlier; this only bounds how late the end can be noticed.
-constexpr double kWakeUpSeconds = 0.25;
+const QString kSettingsMissing = QStringLiteral("FTP.txt ファイルがありません");
 } // namespace
 
 QString FTPform::ClockNow()
@@ -32,8 +30,8 @@ void FTPform::Command3_Click()
     try {
         armProgramEnd();
     } catch (const std::exception& fault) {
-        EventLog::fault("Command3_Click", fault, QStringLiteral("shown: FTP.txt ファイルがありません"));
-        m_platform.showMessage(QStringLiteral("FTP.txt ファイルがありません"));
+        EventLog::fault("Command3_Click", fault, QStringLiteral("shown: ") + kSettingsMissing);
+        m_platform.showMessage(kSettingsMissing);
     }
 }
 
@@ -44,52 +42,82 @@ void FTPform::armProgramEnd()
         return;
     }
     const ClockParts now = SplitClockText(ClockNow());
-    const QString endHour = Text11->text();
-    const QString endMinute = Text10->text();
-    const QString endSecond = Text9->text();
-    if (endHour.isEmpty() || endMinute.isEmpty() || endSecond.isEmpty()) {
+    EndArming arming;
+    arming.hour = Text11->text();
+    arming.minute = Text10->text();
+    arming.second = Text9->text();
+    if (arming.hour.isEmpty() || arming.minute.isEmpty() || arming.second.isEmpty()) {
         m_platform.showMessage(QStringLiteral("時、分、秒を設定して下さい"));
         return;
     }
-    if (endHour.size() != 2 || endMinute.size() != 2 || endSecond.size() != 2) {
+    if (arming.hour.size() != 2 || arming.minute.size() != 2 || arming.second.size() != 2) {
         m_platform.showMessage(QStringLiteral("時、分、秒は２桁で設定して下さい"));
         return;
     }
     Label10->setText(QStringLiteral("終了タイマ－作動中"));
 
-    const long wait = ProgramEndWait(NumericValue(endHour), NumericValue(endMinute), NumericValue(endSecond),
-                                     NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
-    lEndWait = static_cast<std::int32_t>(wait);
-    EventLog::info(
-        QStringLiteral("program end: armed for %1:%2:%3, in %4 s").arg(endHour, endMinute, endSecond).arg(wait));
+    arming.wait = ProgramEndWait(NumericValue(arming.hour), NumericValue(arming.minute), NumericValue(arming.second),
+                                 NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
+    lEndWait = static_cast<std::int32_t>(arming.wait);
+    EventLog::info(QStringLiteral("program end: armed for %1:%2:%3, in %4 s")
+                       .arg(arming.hour, arming.minute, arming.second)
+                       .arg(arming.wait));
+    arming.start = m_platform.monotonicSeconds();
+    // The wait is a deadline: every handler runs meanwhile, another arming or a cancel
+    // included, and the latest one decides when each deadline comes. A wait of 0 ends
+    // here and now.
+    if (arming.wait == 0)
+        programEndDue(arming);
+    else
+        awaitProgramEnd(arming);
+}
 
-    // The window keeps working during the wait: every other handler, another arming
-    // included, runs from in here. The wait sleeps until an event or a short wake-up
-    // rather than polling, so hours of waiting cost no CPU.
-    const double start = m_platform.monotonicSeconds();
-    double elapsed = 0;
-    while (elapsed < static_cast<double>(wait)) {
-        m_platform.waitForEvents(std::min(kWakeUpSeconds, static_cast<double>(wait) - elapsed));
-        if (m_unloaded)
-            return; // the window was closed meanwhile; the program is ending anyway
-        elapsed = m_platform.monotonicSeconds() - start;
+void FTPform::awaitProgramEnd(const EndArming& arming)
+{
+    m_platform.callAt(arming.start + static_cast<double>(arming.wait), m_endWaits, [this, arming] {
+        try {
+            programEndDue(arming);
+        } catch (const std::exception& fault) {
+            EventLog::fault("Command3_Click", fault, QStringLiteral("shown: ") + kSettingsMissing);
+            m_platform.showMessage(kSettingsMissing);
+        }
+    });
+}
+
+void FTPform::programEndDue(const EndArming& arming)
+{
+    const double elapsed = m_platform.monotonicSeconds() - arming.start;
+    if (elapsed < static_cast<double>(arming.wait)) {
+        awaitProgramEnd(arming); // woken before its time
+        return;
     }
-
-    // A cancel, a newer arming, or a wait held up past its second by another handler.
+    // A cancel, a newer arming, or a deadline held up past its second.
     if (lEndWait != static_cast<std::int32_t>(std::floor(elapsed)))
         return;
 
     Label6->setText(ClockNow());
     const ClockParts shown = SplitClockText(Label6->text());
-    if (shown.minute != endMinute || shown.second != endSecond) {
+    if (shown.minute != arming.minute || shown.second != arming.second) {
         EventLog::info(QStringLiteral("program end: the wait for %1:%2:%3 is over but the clock shows %4; not ending")
-                           .arg(endHour, endMinute, endSecond, Label6->text()));
+                           .arg(arming.hour, arming.minute, arming.second, Label6->text()));
         return;
     }
-
     EventLog::info(QStringLiteral("program end: reached at %1; ending").arg(Label6->text()));
-    if (m_session.connected())
-        EndSession();
+    endProgramNow();
+}
+
+void FTPform::endProgramNow()
+{
+    // The session's own closing steps, as the Disconnect button takes them; a call
+    // under way is cut short rather than waited for.
+    if (m_session.connected()) {
+        m_session.end(SessionThread::Ending::CloseSession, QStringLiteral("the program end"));
+        RemoveServerNode();
+        EnableUI(true);
+    } else {
+        m_session.end(SessionThread::Ending::Abandon, QStringLiteral("the program end"));
+    }
+    m_waitingClicks.clear();
     m_platform.endProcess();
 }
 

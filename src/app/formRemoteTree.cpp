@@ -8,12 +8,12 @@
 
 #include <QLineEdit>
 
-void FTPform::ListRemoteDir(const QString& path)
+Task<> FTPform::ListRemoteDir(QString path)
 {
     m_session.clearListing();
     if (!path.isEmpty())
-        ChangeRemoteDir(path);
-    const ListResult result = m_session.list();
+        co_await ChangeRemoteDir(path);
+    const ListResult result = co_await m_session.list();
     if (result.empty)
         m_platform.showMessage(QStringLiteral("このディレクトリは空です！"));
     else if (result.failure)
@@ -40,31 +40,34 @@ void FTPform::ShowListing(const QString& key)
         TreeView1->ensureVisible(last);
 }
 
-bool FTPform::ChangeRemoteDir(const QString& path)
+Task<bool> FTPform::ChangeRemoteDir(QString path)
 {
     if (path.isEmpty()) {
         m_platform.showMessage(QStringLiteral("変更するディレクトリを選択"));
-        return true;
+        co_return true;
     }
-    if (!m_session.changeFolder(FolderChangeTarget(text1->text(), path))) {
+    const bool changed = co_await m_session.changeFolder(FolderChangeTarget(text1->text(), path));
+    if (!changed) {
         m_platform.showMessage(QStringLiteral("転送先が間違ってます"));
-        return false;
+        co_return false;
     }
-    return true;
+    co_return true;
 }
 
-void FTPform::TreeView1_MouseUp()
+Task<> FTPform::TreeView1_MouseUp()
 {
     QTreeWidgetItem* node = TreeView1->selectedNode();
     if (!m_session.connected() || node == nullptr) {
         m_platform.showMessage(QStringLiteral("実行不能"));
-        return;
+        co_return;
     }
     const QString image = KeyedTree::imageKey(node);
     if (image == QLatin1String("closed")) {
         TreeView1->setImageKey(node, QStringLiteral("open"));
+        // The node itself may be gone by the time the listing is in (a disconnect
+        // meanwhile); its key still names where the entries go, if anywhere.
         const QString text = KeyedTree::text(node);
-        ListRemoteDir(text);
+        co_await ListRemoteDir(text);
         ShowListing(text);
     } else if (image == QLatin1String("open")) {
         TreeView1->setImageKey(node, QStringLiteral("closed"));

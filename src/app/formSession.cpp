@@ -10,47 +10,49 @@
 #include <QLabel>
 #include <QLineEdit>
 
-void FTPform::cmdConnect_Click()
+Task<> FTPform::cmdConnect_Click()
 {
     if (m_session.connected() || !m_session.internetOpen())
-        return;
+        co_return;
     const QString server = text1->text();
     const QString user = text2->text();
     const QString password = text3->text();
     if (server.isEmpty() || user.isEmpty() || password.isEmpty()) {
         m_platform.showMessage(QStringLiteral("サ－バ－名、ID、パスワードを入れてください！"));
-        return;
+        co_return;
     }
-    ConnectSession(server, user, password);
+    co_await ConnectSession(server, user, password);
 }
 
-bool FTPform::ConnectSession(const QString& server, const QString& user, const QString& password)
+Task<bool> FTPform::ConnectSession(QString server, QString user, QString password)
 {
-    if (const auto failure = m_session.connect(server, user, password, chkPassive->isChecked())) {
+    const std::optional<FtpFailure> failure =
+        co_await m_session.connect(server, user, password, chkPassive->isChecked());
+    if (failure) {
         ErrorOut(*failure);
-        return false;
+        co_return false;
     }
     EnableUI(true);
     ShowListing(server);
-    ListRemoteDir(QString());
+    co_await ListRemoteDir(QString());
     if (!m_session.listing().isEmpty())
         ShowListing(server);
-    return true;
+    co_return true;
 }
 
-void FTPform::cmdDisconnect_Click()
+Task<> FTPform::cmdDisconnect_Click()
 {
     Label13->setText(QString());
     if (Timer4->running())
         EventLog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
-    EndSession();
+    co_await EndSession();
 }
 
-void FTPform::EndSession()
+Task<> FTPform::EndSession()
 {
     // The Internet handle stays open, so the operator can connect again.
-    m_session.disconnect();
+    co_await m_session.disconnect();
     RemoveServerNode();
     EnableUI(true);
 }
@@ -58,7 +60,7 @@ void FTPform::EndSession()
 void FTPform::CloseSession()
 {
     const bool wasConnected = m_session.connected();
-    m_session.close();
+    m_session.end(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
     if (wasConnected)
         RemoveServerNode();
     ClearFields();

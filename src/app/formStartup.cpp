@@ -55,7 +55,6 @@ void FTPform::startUp()
     cmdDisconnect->move(Twips(240), cmdDisconnect->y());
     cmdConnect->move(Twips(240), cmdConnect->y());
 
-    m_session.close();
     chkPassive->setChecked(true);
     optBin->setChecked(true);
     lTransferType = FtpSession::kBinary;
@@ -90,7 +89,8 @@ void FTPform::startUp()
         setWindowIcon(icon);
 
     EnableUI(false);
-    if (const auto failure = m_session.openInternet(txtProxy->text()))
+    // Opening the Internet handle reaches no server, so the start-up waits for it.
+    if (const auto failure = m_session.openInternetNow(txtProxy->text()))
         ErrorOut(*failure);
     EnableUI(true);
 }
@@ -123,11 +123,18 @@ void FTPform::EnableUI(bool flag)
 
 void FTPform::Command2_Click()
 {
+    // At once: a call under way is cut short, and the handles are left to the end of
+    // the process.
+    m_session.end(SessionThread::Ending::Abandon, QStringLiteral("the End button"));
+    m_waitingClicks.clear();
     m_platform.endProcess();
 }
 
 void FTPform::Form_Unload()
 {
-    m_unloaded = true;
+    // Nothing waits for the program end or for a call any more.
+    delete m_endWaits;
+    m_endWaits = nullptr;
+    m_waitingClicks.clear();
     CloseSession();
 }

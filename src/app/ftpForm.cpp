@@ -93,11 +93,13 @@ QFrame* line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2)
 
 } // namespace
 
-FTPform::FTPform(Platform& platform, QWidget* parent) : QWidget(parent), m_platform(platform)
+FTPform::FTPform(Platform& platform, QWidget* parent)
+    : QWidget(parent), m_platform(platform), m_endWaits(new QObject(this))
 {
     createControls();
     connectHandlers();
     setTabOrder();
+    m_session.setOnAnswer([this] { serveWaiting(); });
 }
 
 FTPform::~FTPform() = default;
@@ -219,8 +221,11 @@ void FTPform::createControls()
 }
 
 // A handler goes with its own name, which a fault it ends on is logged under.
-// NOLINTNEXTLINE(bugprone-macro-parentheses): a member's name cannot be parenthesised
+// NOLINTBEGIN(bugprone-macro-parentheses): a member's name cannot be parenthesised
 #define SKYLARK_HANDLER(name) [this] { dispatch(&FTPform::name, #name); }
+#define SKYLARK_TIMER(name) [this] { dispatch(&FTPform::name, #name, Source::Timer); }
+#define SKYLARK_CLICK(name) [this] { dispatch(&FTPform::name, #name, Source::Click); }
+// NOLINTEND(bugprone-macro-parentheses)
 
 void FTPform::connectHandlers()
 {
@@ -228,22 +233,24 @@ void FTPform::connectHandlers()
     connect(Dir1, &DirListBox::pathChanged, this, SKYLARK_HANDLER(Dir1_Change));
     connect(Command1, &QPushButton::clicked, this, SKYLARK_HANDLER(Command1_Click));
     connect(Command2, &QPushButton::clicked, this, SKYLARK_HANDLER(Command2_Click));
-    connect(cmdConnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdConnect_Click));
-    connect(cmdDisconnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdDisconnect_Click));
-    connect(TreeView1, &KeyedTree::mouseNotification, this, SKYLARK_HANDLER(TreeView1_MouseUp));
+    connect(cmdConnect, &QPushButton::clicked, this, SKYLARK_CLICK(cmdConnect_Click));
+    connect(cmdDisconnect, &QPushButton::clicked, this, SKYLARK_CLICK(cmdDisconnect_Click));
+    connect(TreeView1, &KeyedTree::mouseNotification, this, SKYLARK_CLICK(TreeView1_MouseUp));
     connect(Command3, &QPushButton::clicked, this, SKYLARK_HANDLER(Command3_Click));
     connect(Command7, &QPushButton::clicked, this, SKYLARK_HANDLER(Command7_Click));
     connect(Command4, &QPushButton::clicked, this, SKYLARK_HANDLER(Command4_Click));
     connect(Command6, &QPushButton::clicked, this, SKYLARK_HANDLER(Command6_Click));
-    connect(Command5, &QPushButton::clicked, this, SKYLARK_HANDLER(Command5_Click));
+    connect(Command5, &QPushButton::clicked, this, SKYLARK_CLICK(Command5_Click));
     connect(Timer3, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer3_Timer));
-    connect(Timer4, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer4_Timer));
-    connect(Timer5, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer5_Timer));
-    connect(Timer6, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer6_Timer));
+    connect(Timer4, &FormTimer::timeout, this, SKYLARK_TIMER(Timer4_Timer));
+    connect(Timer5, &FormTimer::timeout, this, SKYLARK_TIMER(Timer5_Timer));
+    connect(Timer6, &FormTimer::timeout, this, SKYLARK_TIMER(Timer6_Timer));
     connect(Timer7, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer7_Timer));
 }
 
 #undef SKYLARK_HANDLER
+#undef SKYLARK_TIMER
+#undef SKYLARK_CLICK
 
 void FTPform::setTabOrder()
 {
@@ -267,6 +274,71 @@ void FTPform::dispatch(void (FTPform::*handler)(), const char* name)
         // fault is not the operator's to answer, but it must leave a trace.
         EventLog::fault(name, fault);
     }
+}
+
+void FTPform::dispatch(AsyncHandler handler, const char* name, Source source)
+{
+    if (source == Source::Click && (m_session.busy() || !m_waitingClicks.empty())) {
+        // Served after the call under way, with the tree's selection of this moment.
+        QTreeWidgetItem* selected = TreeView1->selectedNode();
+        m_waitingClicks.push_back({handler, name, selected ? KeyedTree::key(selected) : QString()});
+        EventLog::info(QStringLiteral("click: %1 waits for the call under way").arg(QLatin1String(name)));
+        showBusy();
+        return;
+    }
+    startHandler(handler, name, source);
+}
+
+void FTPform::startHandler(AsyncHandler handler, const char* name, Source source)
+{
+    const bool clicked = source == Source::Click;
+    if (clicked)
+        ++m_clicksRunning;
+    m_handlers.start((this->*handler)(), [this, name, clicked](std::exception_ptr error) {
+        if (error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& fault) {
+                EventLog::fault(name, fault);
+            } catch (...) {
+                EventLog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
+            }
+        }
+        if (clicked)
+            --m_clicksRunning;
+    });
+    showBusy();
+}
+
+void FTPform::serveWaiting()
+{
+    while (!m_session.busy() && !m_waitingClicks.empty()) {
+        const WaitingClick click = m_waitingClicks.front();
+        m_waitingClicks.pop_front();
+        // The tree as the click found it: its node, if that is still there.
+        if (click.handler == &FTPform::TreeView1_MouseUp) {
+            if (QTreeWidgetItem* node = TreeView1->node(click.selectedKey)) {
+                TreeView1->setCurrentItem(node);
+            } else {
+                TreeView1->setCurrentItem(nullptr);
+                TreeView1->clearSelection();
+            }
+        }
+        startHandler(click.handler, click.name, Source::Click);
+    }
+    if (!m_session.busy() && m_lateDisconnect && !m_disconnecting)
+        m_handlers.start(lateDisconnect(), [](std::exception_ptr) {});
+    showBusy();
+}
+
+void FTPform::showBusy()
+{
+    // While a call the operator started runs, or a click waits for one.
+    const bool busy = (m_clicksRunning > 0 && m_session.busy()) || !m_waitingClicks.empty();
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 void FTPform::closeEvent(QCloseEvent* event)

@@ -7,13 +7,24 @@
 //
 // The text boxes are the live source of the settings: the scheduler reads them again on
 // every tick, so an edit after arming takes effect at once.
+//
+// The network is never waited for on the window's thread. A handler that makes a call
+// is a coroutine: it is suspended at the call and goes on with its next step when the
+// answer is in, while the window draws and other handlers run. Where that could let two
+// things overlap that a window blocked in the call never could, the window keeps the
+// old order: a click on Connect, Disconnect, the manual transfer or a folder waits for
+// the call under way and is served after it, in the order clicked; an hourly stage that
+// comes due meanwhile does nothing, except the disconnect, which runs right after.
 
 #include "app/imageList.h"
-#include "ftp/ftpSession.h"
+#include "base/task.h"
+#include "ftp/sessionThread.h"
 
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 
 class DirListBox;
 class DriveListBox;
@@ -55,48 +66,69 @@ private:
     // the failure.
     void ErrorOut(const FtpFailure& failure);
 
-    // Handlers.
+    // Handlers. Those that return a Task wait for the network.
     void Command1_Click(); // save settings
     void Command2_Click(); // End
-    void cmdConnect_Click();
-    void cmdDisconnect_Click();
-    void TreeView1_MouseUp(); // the tree's mouse notification: open or close a folder
+    Task<> cmdConnect_Click();
+    Task<> cmdDisconnect_Click();
+    Task<> TreeView1_MouseUp(); // the tree's mouse notification: open or close a folder
     void Drive1_Change();
     void Dir1_Change();
-    void Command5_Click(); // manual transfer
-    void Timer3_Timer();   // clock
-    void Command3_Click(); // arm the program end and wait for it
-    void Command7_Click(); // cancel the program end
-    void Command4_Click(); // arm the hourly upload
-    void Command6_Click(); // stop the hourly upload
-    void Timer7_Timer();   // refresher
-    void Timer5_Timer();   // connect stage
-    void Timer4_Timer();   // upload stage
-    void Timer6_Timer();   // disconnect stage
+    Task<> Command5_Click(); // manual transfer
+    void Timer3_Timer();     // clock
+    void Command3_Click();   // arm the program end
+    void Command7_Click();   // cancel the program end
+    void Command4_Click();   // arm the hourly upload
+    void Command6_Click();   // stop the hourly upload
+    void Timer7_Timer();     // refresher
+    Task<> Timer5_Timer();   // connect stage
+    Task<> Timer4_Timer();   // upload stage
+    Task<> Timer6_Timer();   // disconnect stage
 
     // The FTP session and the remote tree.
-    bool ConnectSession(const QString& server, const QString& user, const QString& password);
+    Task<bool> ConnectSession(QString server, QString user, QString password);
     void CloseSession();
     // Closes the FTP session, empties the listing, takes the server out of the tree
     // and returns the controls to their not-connected state.
-    void EndSession();
+    Task<> EndSession();
     void ClearFields();
     void RemoveServerNode();
-    void ListRemoteDir(const QString& path);
+    Task<> ListRemoteDir(QString path);
     void ShowListing(const QString& key);
     // False when the folder could not be made current (the operator has been told).
-    bool ChangeRemoteDir(const QString& path);
+    Task<bool> ChangeRemoteDir(QString path);
 
     // The scheduler's shared steps.
     QString ClockNow();
     ClockParts stampClock();
     void RefreshSendFile();
+    // One arming of the program end: when its wait began and how long it is, and the
+    // end time as it was typed.
+    struct EndArming {
+        double start = 0;
+        long wait = 0;
+        QString hour, minute, second;
+    };
     void armProgramEnd();
-    void transferManually();
+    void awaitProgramEnd(const EndArming& arming);
+    void programEndDue(const EndArming& arming);
+    void endProgramNow();
+    Task<> transferManually();
+    Task<> lateDisconnect();
 
     // Runs a handler that has no fault handling of its own: a run-time fault ends it,
     // and what it did before the fault stays done.
     void dispatch(void (FTPform::*handler)(), const char* name);
+    // The same for a handler that waits for the network. A click waits for the call
+    // under way (and for the clicks before it), as a blocked window would have queued it.
+    using AsyncHandler = Task<> (FTPform::*)();
+    enum class Source { Timer, Click };
+    void dispatch(AsyncHandler handler, const char* name, Source source);
+    void startHandler(AsyncHandler handler, const char* name, Source source);
+    // After an answer: the clicks that waited, then an hourly disconnect that came due
+    // during the call, while no call is under way.
+    void serveWaiting();
+    void showBusy();
     void createControls();
     void connectHandlers();
     void setTabOrder();
@@ -160,12 +192,24 @@ private:
 
     // State.
     Platform& m_platform;           // clock, message boxes, process end, program folder
-    FtpSession m_session;           // Internet and session handles, connected flag, last listing
+    SessionThread m_session;        // Internet and session handles, connected flag, last listing
     std::int32_t lTransferType = 0; // transfer type of every upload: binary from start-up on
     QString sSendFile;              // name (no folder) of the file to send, e.g. 10.jpg
     std::int32_t lEndWait = 0;      // seconds of the latest program-end wait; 0 when cancelled
     QString m_myPath;               // fMyPath's cache: filled by the first call, never changed after
-    bool m_unloaded = false;        // the unload has run; a program-end wait gives up
+
+    // Handlers waiting for the network, and what waits for them.
+    struct WaitingClick {
+        AsyncHandler handler;
+        const char* name;
+        QString selectedKey; // the tree's selection when the click came
+    };
+    TaskSet m_handlers;                       // handlers under way; those left at the end go with the window
+    std::deque<WaitingClick> m_waitingClicks; // clicks that came during a call, in order
+    std::optional<double> m_lateDisconnect;   // when the hourly disconnect came due during a call
+    bool m_disconnecting = false;             // the disconnect stage's own call is under way
+    int m_clicksRunning = 0;                  // clicked handlers under way: the busy pointer
+    QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
 };
 
 // A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -149,13 +151,11 @@ QString DesktopPlatform::applicationFolder()
     return QCoreApplication::applicationDirPath();
 }
 
-void DesktopPlatform::waitForEvents(double maxSeconds)
+void DesktopPlatform::callAt(double at, QObject* context, std::function<void()> then)
 {
-    // A single-shot wake-up bounds the sleep; WaitForMoreEvents sleeps in the event
-    // dispatcher instead of polling, so a long wait costs no CPU.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(static_cast<int>(maxSeconds * 1000.0));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (!context)
+        return;
+    // Rounded up: a precise timer never comes early by a fraction of a millisecond.
+    const double ms = std::ceil((at - monotonicSeconds()) * 1000.0);
+    QTimer::singleShot(static_cast<int>(std::clamp(ms, 0.0, 2147483647.0)), Qt::PreciseTimer, context, std::move(then));
 }

@@ -30,9 +30,9 @@ public:
     // The folder holding the executable, as the platform reports it.
     virtual QString applicationFolder() = 0;
 
-    // Handles pending window events, sleeping at most maxSeconds until one arrives.
-    // Waits that must keep the window alive call this instead of spinning.
-    virtual void waitForEvents(double maxSeconds) = 0;
+    // Calls `then` once, from the event loop, when monotonicSeconds() has reached `at`
+    // (or just after), unless `context` has gone by then. A null context calls nothing.
+    virtual void callAt(double at, QObject* context, std::function<void()> then) = 0;
 };
 
 class QMessageBox;
@@ -45,7 +45,7 @@ public:
     void showMessage(const QString& text) override;
     void endProcess() override;
     QString applicationFolder() override;
-    void waitForEvents(double maxSeconds) override;
+    void callAt(double at, QObject* context, std::function<void()> then) override;
 
     // Runs just before endProcess() ends the process: the last word for the log and
     // whatever must not be left behind.

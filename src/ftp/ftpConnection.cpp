@@ -134,7 +134,8 @@ std::unique_ptr<FtpConnection> FtpConnection::create(FtpConnectionSettings setti
 }
 
 FtpConnection::FtpConnection(FtpConnectionSettings settings)
-    : m_settings(std::move(settings)), m_secure(m_settings.server), m_curl(curl_easy_init())
+    : m_settings(std::move(settings)), m_secure(m_settings.server), m_cancel(ThreadCancellation()),
+      m_curl(curl_easy_init())
 {
 }
 
@@ -189,6 +190,23 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     // Plain FTP stays exactly as it always was; the channel takes over the error buffer.
     if (m_settings.server.scheme != Scheme::Ftp)
         m_secure.apply(c, b.stallSeconds);
+    if (m_cancel) {
+        m_cancel->attach(c);
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
+    }
+}
+
+int FtpConnection::onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow)
+{
+    auto* connection = static_cast<FtpConnection*>(self);
+    if (connection->cancelled())
+        return 1;
+    // SFTP's own stall check, which this callback stands in for.
+    if (connection->isSftp())
+        return SecureChannel::onProgress(&connection->m_secure, dltotal, dlnow, ultotal, ulnow);
+    return 0;
 }
 
 int FtpConnection::onDebug(CURL* /*curl*/, curl_infotype type, char* data, size_t size, void* self)
@@ -215,6 +233,8 @@ int FtpConnection::onDebug(CURL* /*curl*/, curl_infotype type, char* data, size_
 template <typename Setup>
 FtpResult FtpConnection::perform(Cwd cwd, const std::string& folder, Setup&& setup)
 {
+    if (cancelled())
+        return notSent(FtpStatus::Cancelled);
     const auto attempt = [&](bool retry) {
         m_replies.reset();
         m_sentCwd = false;
@@ -225,7 +245,7 @@ FtpResult FtpConnection::perform(Cwd cwd, const std::string& folder, Setup&& set
         return curl_easy_perform(m_curl.get());
     };
     CURLcode rc = attempt(false);
-    if (statusFor(rc, m_replies.last().code) == FtpStatus::ConnectionLost)
+    if (statusFor(rc, m_replies.last().code) == FtpStatus::ConnectionLost && !cancelled())
         rc = attempt(true);
     // libcurl remembers the folder of a request that went through, on the connection it
     // went through on; a new connection starts out knowing none.
@@ -246,6 +266,10 @@ FtpResult FtpConnection::resultOf(CURLcode rc)
         return result;
     const char* text = m_settings.server.scheme == Scheme::Ftp ? m_errorText : m_secure.errorText();
     result.libraryError = text[0] ? text : curl_easy_strerror(rc);
+    if (cancelled()) {
+        result.status = FtpStatus::Cancelled;
+        return result;
+    }
     if (const auto secure = m_secure.failure(m_curl.get(), rc)) {
         // The operator reads why through InternetGetLastResponseInfo, as a server's
         // refusal; a login or folder refused over SFTP reads as the FTP reply would.
@@ -280,6 +304,8 @@ FtpResult FtpConnection::login()
     // A request without a body on the login folder logs in (USER, PASS, PWD) and leaves
     // the connection open for the requests that follow. Not retried: the connection is
     // a new one already.
+    if (cancelled())
+        return notSent(FtpStatus::Cancelled);
     const std::string loginUrl = ftpServerUrl(m_settings.server);
     m_replies.reset();
     prepare(loginUrl, nullptr, Cwd::ByUrl);

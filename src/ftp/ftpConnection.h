@@ -3,7 +3,9 @@
 // makes, each answered with how it went and the server's last reply to it.
 //
 // Remote paths are resolved against the connection's current folder ("\" counts as
-// "/"). Not safe for use from two threads at once; one request at a time.
+// "/"). Not safe for use from two threads at once; one request at a time. Another
+// thread can cut its requests short through the Cancellation of the thread that made
+// the connection.
 //
 // The scheme of the server name decides the protocol: plain FTP, FTP over TLS (ftpes,
 // ftps) or SFTP. url() makes every request's URL and prepare() sets the options every
@@ -11,6 +13,7 @@
 // this object, so SFTP, which has no current folder on the server, gets its own check
 // in changeFolder(); its rename replaces an existing target as FTP's RNTO does.
 
+#include "cancellation.h"
 #include "ftpListing.h"
 #include "ftpReply.h"
 #include "secureOptions.h"
@@ -42,6 +45,7 @@ enum class FtpStatus {
     ConnectionLost,   // the server closed or broke the connection, or said it would (421)
     LocalFileMissing, // nothing was sent
     InvalidPath,      // a path that names no file ("/"); nothing was sent
+    Cancelled,        // cut short from another thread (Cancellation)
     Failed,           // anything else, a listing too large to hold included
 };
 
@@ -125,7 +129,9 @@ private:
     SlistPtr leadingCommand(const std::string& folder) const;
     bool serverHasMlst();
     FtpResult resultOf(CURLcode rc);
+    bool cancelled() const { return m_cancel && m_cancel->cancelled(); }
     static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self);
+    static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
     FtpConnectionSettings m_settings;
     std::string m_currentFolder = "/";
@@ -139,6 +145,8 @@ private:
     FtpReplyReader m_replies;
     // TLS or SSH options and what a failure of them means; nothing for plain FTP.
     SecureChannel m_secure;
+    // What may cut this connection's requests short: the opening thread's; null: nothing.
+    std::shared_ptr<Cancellation> m_cancel;
     char m_errorText[CURL_ERROR_SIZE] = {}; // libcurl's words for the request under way
     // Last, so it is cleaned up first: the QUIT sent then still reaches the members above.
     std::unique_ptr<CURL, CurlDeleter> m_curl;

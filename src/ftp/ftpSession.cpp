@@ -104,7 +104,6 @@ void FtpSession::disconnect()
             QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
     }
     m_ftp = 0;
-    m_listing.clear();
 }
 
 void FtpSession::close()
@@ -131,31 +130,32 @@ bool FtpSession::changeFolder(const QString& folder)
 
 ListResult FtpSession::list()
 {
-    m_listing.clear();
+    ListResult result;
     WIN32_FIND_DATA record;
     std::memset(record.cFileName, 0, sizeof record.cFileName);
     const HINTERNET find = FtpFindFirstFileA(m_ftp, "*.*", &record, 0, 0);
     if (find == 0) {
-        if (GetLastError() == ERROR_NO_MORE_FILES)
-            return ListResult{true, std::nullopt};
-        FtpFailure failure = lastFailure("FtpFindFirstFile");
+        if (GetLastError() == ERROR_NO_MORE_FILES) {
+            result.empty = true;
+            return result;
+        }
+        result.failure = lastFailure("FtpFindFirstFile");
         EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
-                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(failure)));
-        return ListResult{false, failure};
+                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(result.failure)));
+        return result;
     }
-    m_listing.append(entryOf(record));
+    result.entries.append(entryOf(record));
     for (;;) {
         std::memset(record.cFileName, 0, sizeof record.cFileName);
         if (!InternetFindNextFileA(find, &record))
             break;
-        m_listing.append(entryOf(record));
+        result.entries.append(entryOf(record));
     }
-    ListResult result;
     if (GetLastError() != ERROR_NO_MORE_FILES) {
         result.failure = lastFailure("InternetFindNextFile");
         EventLog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
                               .arg(EventLog::quote(m_server), EventLog::quote(m_folder))
-                              .arg(m_listing.size())
+                              .arg(result.entries.size())
                               .arg(outcome(result.failure)));
     }
     InternetCloseHandle(find);
@@ -294,6 +294,8 @@ QString FtpSession::errorName(std::uint32_t code)
         return QStringLiteral("ERROR_INTERNET_INTERNAL_ERROR");
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
         return QStringLiteral("ERROR_INTERNET_NAME_NOT_RESOLVED");
+    case ERROR_INTERNET_OPERATION_CANCELLED:
+        return QStringLiteral("ERROR_INTERNET_OPERATION_CANCELLED");
     case ERROR_INTERNET_CANNOT_CONNECT:
         return QStringLiteral("ERROR_INTERNET_CANNOT_CONNECT");
     case ERROR_INTERNET_CONNECTION_ABORTED:

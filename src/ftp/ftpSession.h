@@ -1,7 +1,8 @@
 #pragma once
-// One FTP session as the window sees it: the Internet handle opened at start-up, the
-// session handle of a connect, whether a session is open, and the last folder listing.
-// Every operation answers with its result; the window decides what to show. Each
+// One FTP session: the Internet handle opened at start-up, the session handle of a
+// connect, and whether a session is open. Its calls block; SessionThread runs them on a
+// thread of their own. Every operation answers with its result; the window decides
+// what to show. Each
 // connect, disconnect, upload, and each failed folder change or listing is written to
 // the event log with its result and the time it took; the password never is. The
 // WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
@@ -36,9 +37,11 @@ struct RemoteEntry {
     bool isFolder = false;
 };
 
-// What listing a folder came to. An empty folder is not a failure of the call; a listing
-// cut short keeps the entries read before the failure.
+// What listing a folder came to: its entries in the server's order. An empty folder is
+// not a failure of the call; a listing cut short keeps the entries read before the
+// failure.
 struct ListResult {
+    QList<RemoteEntry> entries;
     bool empty = false;
     std::optional<FtpFailure> failure;
 };
@@ -65,18 +68,15 @@ public:
     // Logs in. On failure the session stays closed.
     std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
                                       bool passive);
-    // Ends the session and forgets the listing; the Internet handle stays open, so the
-    // window can connect again.
+    // Ends the session; the Internet handle stays open, so the window can connect again.
     void disconnect();
     // Ends the session and closes the Internet handle.
     void close();
 
     // Makes a folder the current one. False when the server refused it or the call failed.
     bool changeFolder(const QString& folder);
-    // Lists the current folder into listing(), replacing what was there.
+    // Lists the current folder.
     ListResult list();
-    const QList<RemoteEntry>& listing() const { return m_listing; }
-    void clearListing() { m_listing.clear(); }
 
     // Sends a local file into the current folder under the remote name. The file goes
     // to a temporary name first and is then renamed over the remote name, so that name
@@ -99,11 +99,10 @@ private:
                                         std::int32_t transferType);
     void uploadDirectlyFromNowOn(const char* why);
 
-    friend class FTPformTestAccess; // tests compare handles to see a session reused
+    friend class SessionThread; // hands the handles to the window's view of the session
 
-    std::int32_t m_internet = 0; // Internet handle; 0 when not open
-    std::int32_t m_ftp = 0;      // session handle; 0 when no session
-    QList<RemoteEntry> m_listing;
+    std::int32_t m_internet = 0;  // Internet handle; 0 when not open
+    std::int32_t m_ftp = 0;       // session handle; 0 when no session
     QString m_server;             // of the open session, for the log
     QString m_folder;             // the last folder made current, for the log; empty: the login folder
     bool m_directUploads = false; // this session's server refused a temporary name or the rename

@@ -55,6 +55,8 @@ std::uint32_t errorFor(FtpStatus status)
         return ERROR_FILE_NOT_FOUND;
     case FtpStatus::InvalidPath:
         return ERROR_INVALID_PARAMETER;
+    case FtpStatus::Cancelled:
+        return ERROR_INTERNET_OPERATION_CANCELLED;
     case FtpStatus::Failed:
         break;
     }

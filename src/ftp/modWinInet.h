@@ -38,6 +38,7 @@ constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
 constexpr std::uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr std::uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003; // server said 4xx/5xx; see last response
 constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr std::uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017; // cut short by the thread's Cancellation
 constexpr std::uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr std::uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 

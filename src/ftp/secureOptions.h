@@ -99,11 +99,14 @@ public:
     // "host" or "[host]:port".
     std::string knownHostsName() const;
 
+    // The stall check apply() sets as the handle's progress callback, for a caller
+    // that sets a progress callback of its own to call on.
+    static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
+
 private:
     enum class HostKey { Unchecked, Known, Recorded, Changed, NotRecorded };
 
     static int onHostKey(CURL*, const curl_khkey* known, const curl_khkey* found, curl_khmatch match, void* self);
-    static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     bool record(const curl_khkey& key);
 
     ServerAddress m_server;

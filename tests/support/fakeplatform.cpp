@@ -1,7 +1,6 @@
 #include "fakeplatform.h"
 
-#include <QCoreApplication>
-
+#include <algorithm>
 #include <cmath>
 
 void FakePlatform::setTime(int h, int m, int s, int ms)
@@ -11,12 +10,30 @@ void FakePlatform::setTime(int h, int m, int s, int ms)
     double next = day + target;
     if (next < m_seconds)
         next += 86400.0;
-    m_seconds = next;
+    moveTo(next);
 }
 
 void FakePlatform::advance(double seconds)
 {
-    m_seconds += seconds;
+    moveTo(m_seconds + seconds);
+}
+
+void FakePlatform::moveTo(double seconds)
+{
+    // Each one due on the way comes with the clock at its own time, earliest first;
+    // what it asks for in turn comes too, if it falls within the move.
+    for (;;) {
+        const auto next =
+            std::min_element(m_due.begin(), m_due.end(), [](const Due& a, const Due& b) { return a.at < b.at; });
+        if (next == m_due.end() || next->at > seconds)
+            break;
+        Due due = std::move(*next);
+        m_due.erase(next);
+        m_seconds = std::max(m_seconds, due.at);
+        if (due.context)
+            due.then();
+    }
+    m_seconds = seconds;
 }
 
 QTime FakePlatform::timeOfDay()
@@ -30,11 +47,8 @@ void FakePlatform::showMessage(const QString& text)
     messages << text;
 }
 
-void FakePlatform::waitForEvents(double maxSeconds)
+void FakePlatform::callAt(double at, QObject* context, std::function<void()> then)
 {
-    ++waitCalls;
-    QCoreApplication::processEvents();
-    if (onWait)
-        onWait();
-    m_seconds += maxSeconds;
+    if (context)
+        m_due.push_back({at, context, std::move(then)});
 }

@@ -5,14 +5,17 @@
 
 #include "app/platform.h"
 
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 class FakePlatform final : public Platform {
 public:
     // Sets the time of day, e.g. setTime(10, 30, 9, 600). The monotonic clock moves
-    // with it, forward only (a time earlier than now means the next day).
+    // with it, forward only (a time earlier than now means the next day); whatever
+    // callAt() was asked for on the way comes at its own time.
     void setTime(int h, int m, int s, int ms = 0);
     void advance(double seconds);
 
@@ -21,18 +24,20 @@ public:
     void showMessage(const QString& text) override;
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
-    // Handles the events that are pending and lets the clock run on by the time asked
-    // for, as if nothing had happened meanwhile.
-    void waitForEvents(double maxSeconds) override;
+    void callAt(double at, QObject* context, std::function<void()> then) override;
 
     QStringList messages;
     int endCalls = 0;
     QString folder;
-    // Called on every pass of a wait, before the clock moves on (e.g. to click a
-    // button in the middle of a program-end wait).
-    std::function<void()> onWait;
-    int waitCalls = 0;
 
 private:
+    void moveTo(double seconds);
+
+    struct Due {
+        double at;
+        QPointer<QObject> context;
+        std::function<void()> then;
+    };
+    std::vector<Due> m_due;
     double m_seconds = 10 * 3600.0; // continuous seconds; time of day = this mod 86400
 };

@@ -8,6 +8,7 @@
 //   f.Text8->setText("30");
 //   f.Command4->click();
 //   emit f.Timer5->timeout();
+//   f.settle();                     // the connect runs on the session's thread
 //   QVERIFY(f.session().connected());
 
 #include "app/formTimer.h"
@@ -19,6 +20,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QTest>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -77,13 +79,34 @@ public:
     FormTimer* const Timer7;
 
     const ImageList& imageList() const { return form.ImageList1; }
-    const FtpSession& session() const { return form.m_session; }
-    // The session's handles and listing as they stand, writable so a test can set up a
-    // state the server cannot produce (a listing that names an entry twice).
+    const SessionThread& session() const { return form.m_session; }
+    // The session's handles and listing as the window sees them, writable so a test can
+    // set up a state the server cannot produce (a listing that names an entry twice).
     std::int32_t& hInternet() { return form.m_session.m_internet; }
-    std::int32_t& hFtp() { return form.m_session.m_ftp; }
+    std::int32_t& hFtp() { return form.m_session.m_session; }
     QList<RemoteEntry>& listing() { return form.m_session.m_listing; }
     bool connected() const { return form.m_session.connected(); }
+
+    // No call is under way, and nothing waits for one.
+    bool idle() const { return !form.m_session.busy() && form.m_waitingClicks.empty() && !form.m_lateDisconnect; }
+    // Lets the event loop run until the window is idle: what a click or a tick started
+    // on the session's thread has come back, as it would at once from a fast server.
+    void settle(int timeoutMs = 120000) const
+    {
+        if (!QTest::qWaitFor([this] { return idle(); }, timeoutMs))
+            qWarning("the window did not come to rest");
+    }
+    // A click, and whatever it started on the session's thread.
+    void click(QAbstractButton* button) const
+    {
+        QTest::mouseClick(button, Qt::LeftButton);
+        settle();
+    }
+    void fire(FormTimer* timer) const
+    {
+        emit timer->timeout();
+        settle();
+    }
     QString& sendFile() { return form.sSendFile; }
     std::int32_t& endWait() { return form.lEndWait; }
     std::int32_t transferType() const { return form.lTransferType; }
@@ -91,6 +114,16 @@ public:
 
     // Steps that no control starts on its own.
     void errorOut(std::uint32_t code, const QString& call) { form.ErrorOut(FtpFailure{code, call, {}, {}}); }
-    bool changeRemoteDir(const QString& path) { return form.ChangeRemoteDir(path); }
+    bool changeRemoteDir(const QString& path)
+    {
+        std::optional<bool> changed;
+        form.m_handlers.start(
+            [](FTPform& f, QString p, std::optional<bool>& out) -> Task<> {
+                out = co_await f.ChangeRemoteDir(p);
+            }(form, path, changed),
+            [](std::exception_ptr) {});
+        settle();
+        return changed.value_or(false);
+    }
     void showListing(const QString& key) { form.ShowListing(key); }
 };

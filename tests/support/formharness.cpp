@@ -38,6 +38,7 @@ void FormHarness::clickNode(const QString& key)
     f().TreeView1->scrollToItem(item);
     const QRect rect = f().TreeView1->visualItemRect(item);
     QTest::mouseClick(f().TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
+    f().settle();
 }
 
 QStringList FormHarness::childKeys(const QString& key) const
@@ -62,7 +63,7 @@ int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms)
             emit f.Timer3->timeout();
         for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
             if (t->running())
-                emit t->timeout();
+                f.fire(t);
     }
     return steps;
 }

@@ -18,7 +18,8 @@ public:
 
     // Starts the server and the window (Form_Load) and fills the connection boxes.
     bool start();
-    // Clicks the tree node with this key, as the operator would.
+    // Clicks the tree node with this key, as the operator would, and waits for what the
+    // click started.
     void clickNode(const QString& key);
     // The server's name as the window knows it: "127.0.0.1:port".
     QString serverName() const { return QString::fromLatin1(server.address()); }
@@ -37,5 +38,6 @@ private:
 
 // Steps the window's clock in 500 ms steps up to the given time of day, firing the
 // clock tick on each whole second and every scheduler timer that runs, as the real
-// timers would. Returns the number of steps taken.
+// timers would, each tick's calls answered before the clock moves on (a server that
+// answers at once). Returns the number of steps taken.
 int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms = 0);

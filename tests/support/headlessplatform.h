@@ -23,7 +23,11 @@ public:
     }
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
-    void waitForEvents(double maxSeconds) override { desktop.waitForEvents(maxSeconds); }
+    // On the desktop's timers, as far ahead of now as `at` is of the test's clock.
+    void callAt(double at, QObject* context, std::function<void()> then) override
+    {
+        desktop.callAt(desktop.monotonicSeconds() + (at - seconds), context, std::move(then));
+    }
 
     DesktopPlatform desktop;
     double seconds = 0;

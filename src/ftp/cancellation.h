@@ -1,0 +1,43 @@
+#pragma once
+// Cutting short, from another thread, what the FTP layer is doing for a thread: the
+// program's end must not wait for a server that takes its time.
+//
+// A thread that sets a Cancellation (SetThreadCancellation) before it connects makes its
+// connections answer to it. Once cancel() has been called, the request under way ends
+// within moments (its sockets are shut down, and a transfer's progress check says stop),
+// no request is sent any more, and none is tried again on a fresh login.
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+
+class Cancellation {
+public:
+    Cancellation() = default;
+    Cancellation(const Cancellation&) = delete;
+    Cancellation& operator=(const Cancellation&) = delete;
+
+    // From any thread.
+    void cancel();
+    bool cancelled() const { return m_cancelled.load(std::memory_order_acquire); }
+
+    // Opens and closes a request's sockets through this cancellation, so cancel() can
+    // reach them. For a handle just reset for a request.
+    void attach(CURL* curl);
+
+private:
+    static curl_socket_t onOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
+    static int onClose(void* self, curl_socket_t socket);
+
+    std::atomic<bool> m_cancelled{false};
+    std::mutex m_mutex; // the open sockets; held while one is opened, closed or shut down
+    std::set<curl_socket_t> m_sockets;
+};
+
+// The cancellation that the connections this thread opens from now on answer to; null:
+// none (they run to their bounds).
+void SetThreadCancellation(std::shared_ptr<Cancellation> cancellation);
+std::shared_ptr<Cancellation> ThreadCancellation();
