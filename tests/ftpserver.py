@@ -14,7 +14,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler, proto_cmds
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler, proto_cmds
 from pyftpdlib.servers import FTPServer
 
 
@@ -30,6 +30,8 @@ def parse_args():
     p.add_argument("--refuse-text", default="Login incorrect.",
                    help="text of the 530 refusal; a newline makes it a multi-line reply")
     p.add_argument("--delay", type=float, default=0.0, help="seconds before every reply")
+    p.add_argument("--upload-rate", type=int, default=0,
+                   help="bytes per second an upload is read at (0: as fast as it comes)")
     p.add_argument("--silent", choices=["none", "greeting", "after-login"], default="none")
     p.add_argument("--drop-on", default="", help="close the control connection on this command")
     p.add_argument("--silent-from", default="",
@@ -202,6 +204,10 @@ def make_handler(opts, log):
         Handler.dtp_handler = make_dtp_handler(opts)
     if opts.full_after_bytes >= 0:
         Handler.dtp_handler = make_full_disk_dtp_handler(opts)
+    if opts.upload_rate > 0:
+        class SlowDTPHandler(ThrottledDTPHandler):
+            read_limit = opts.upload_rate
+        Handler.dtp_handler = SlowDTPHandler
     Handler.auth_failed_timeout = 0
     if opts.no_mlst:
         Handler.proto_cmds = {k: v for k, v in proto_cmds.items() if k not in ("MLST", "MLSD")}

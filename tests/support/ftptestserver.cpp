@@ -42,6 +42,8 @@ bool FtpTestServer::start()
         args << QStringLiteral("--refuse-text") << m_options.refuseText;
     if (m_options.delaySeconds > 0)
         args << QStringLiteral("--delay") << QString::number(m_options.delaySeconds);
+    if (m_options.uploadRate > 0)
+        args << QStringLiteral("--upload-rate") << QString::number(m_options.uploadRate);
     if (m_options.silent == FtpTestServerOptions::Silent::Greeting)
         args << QStringLiteral("--silent") << QStringLiteral("greeting");
     else if (m_options.silent == FtpTestServerOptions::Silent::AfterLogin)

@@ -28,6 +28,7 @@ struct FtpTestServerOptions {
     bool refuseLogin = false; // every login is answered 530
     QString refuseText;       // text of that 530; "\n" makes it a multi-line reply
     double delaySeconds = 0;  // pause before every reply
+    qint64 uploadRate = 0;    // bytes per second an upload is read at; 0: as fast as it comes
     enum class Silent { None, Greeting, AfterLogin };
     Silent silent = Silent::None;  // never send the banner / stop answering once logged in
     QString dropOn;                // close the control connection when this command arrives ("STOR", "CWD", ...)

@@ -1,0 +1,90 @@
+// The session's thread against a real server: calls given by several coroutines run one
+// at a time in the order given and answer on the thread that gave them; the end cuts
+// the call under way short, drops the calls not yet made, and no answer comes after it.
+#include "base/eventLog.h"
+#include "base/task.h"
+#include "ftp/sessionThread.h"
+#include "ftptestserver.h"
+#include "testfiles.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+// A coroutine that gives one call and notes where and in which order it was answered.
+template <typename CallOf>
+Task<> give(CallOf call, QStringList& answers, QString name)
+{
+    co_await call();
+    answers << (QThread::currentThread() == qApp->thread() ? name : name + " (wrong thread)");
+}
+
+} // namespace
+
+class TestSessionThread : public QObject {
+    Q_OBJECT
+private slots:
+    void callsRunInTheOrderGivenAndAnswerHere();
+    void theEndCutsShortAndDropsTheRest();
+};
+
+void TestSessionThread::callsRunInTheOrderGivenAndAnswerHere()
+{
+    FtpTestServer server;
+    server.makeDir("pub");
+    QVERIFY(server.start());
+    SessionThread session;
+    QVERIFY(!session.openInternetNow(QString()));
+    QStringList answers;
+    TaskSet tasks;
+    // Given in one turn of the loop, before any has run.
+    tasks.start(give([&] { return session.connect(server.address(), "user", "secret", true); }, answers, "connect"),
+                [](std::exception_ptr) {});
+    tasks.start(give([&] { return session.changeFolder("/pub"); }, answers, "cwd"), [](std::exception_ptr) {});
+    tasks.start(give([&] { return session.list(); }, answers, "list"), [](std::exception_ptr) {});
+    QVERIFY(session.busy());
+    QTRY_VERIFY(!session.busy());
+    QCOMPARE(answers, QStringList({"connect", "cwd", "list"}));
+    QVERIFY(session.connected());
+    const QStringList sent = server.commands();
+    QVERIFY2(sent.indexOf("PASS ******") < sent.indexOf("CWD /pub") && sent.indexOf("CWD /pub") < sent.indexOf("MLSD"),
+             qPrintable(sent.join(" | ")));
+    QCOMPARE(tasks.size(), 0u);
+}
+
+void TestSessionThread::theEndCutsShortAndDropsTheRest()
+{
+    FtpTestServerOptions slow;
+    slow.delaySeconds = 1.0;
+    FtpTestServer server(slow);
+    QVERIFY(server.start());
+    QTemporaryDir logs;
+    QVERIFY(EventLog::open(logs.path()));
+    QStringList answers;
+    QElapsedTimer took;
+    {
+        SessionThread session;
+        QVERIFY(!session.openInternetNow(QString()));
+        TaskSet tasks;
+        tasks.start(give([&] { return session.connect(server.address(), "user", "secret", true); }, answers, "connect"),
+                    [](std::exception_ptr) {});
+        tasks.start(give([&] { return session.list(); }, answers, "list"), [](std::exception_ptr) {});
+        QTRY_VERIFY(server.commands().contains("USER user"));
+        took.start();
+        session.end(SessionThread::Ending::CloseAll, "a test");
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+        QVERIFY(!session.busy() && !session.connected() && !session.internetOpen());
+        QTest::qWait(200);
+        QCOMPARE(tasks.size(), 2u); // still waiting, for answers that never come
+    }
+    EventLog::close();
+    QVERIFY(answers.isEmpty());
+    const QByteArray log = readFile(logs.filePath("skylark.log"));
+    QVERIFY2(log.contains("session: ended (a test); cut short: InternetConnect; not made: 1 call"), log.constData());
+}
+
+QTEST_MAIN(TestSessionThread)
+#include "test_sessionthread.moc"
