@@ -18,7 +18,7 @@ command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=cca
 export CCACHE_BASEDIR="$here"
 cmake -S "$here" -B "$build" -DSKYLARK_BENCH=ON -DCMAKE_BUILD_TYPE=Release $launcher >/dev/null
 cmake --build "$build" -j2 --target skylark bench_startup label_window bare_window bench_idle bench_treefill \
-    bench_schedule bench_manual >/dev/null
+    bench_schedule bench_manual bench_responsive >/dev/null
 bin="$build/bench"
 
 export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -106,6 +106,11 @@ echo "== hourly upload timing"
 set -- $(awk '/^RESULT/{print $3, $4}' "$work/schedule")
 record "upload tick delay, median" "$1" - s 0.06
 record "upload tick delay, max" "$2" - s 0.06
+
+echo "== the window during slow calls"
+"$bin/bench_responsive" 2>/dev/null | tee "$work/responsive"
+set -- $(awk '/^RESULT/{print $3, $4}' "$work/responsive")
+record "window stall during slow calls" "$1" - s 0.05
 
 echo "== waiting for the idle runs"
 for p in $idle_pids; do wait "$p" || true; done
