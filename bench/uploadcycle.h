@@ -40,8 +40,7 @@ public:
         bool ok = false;
         TaskSet tasks;
         tasks.start(cycle(QString::fromStdString(server), QString::fromUtf8(user), QString::fromUtf8(password),
-                          QString::fromLocal8Bit(file), ok),
-                    [](std::exception_ptr) {});
+                          QString::fromLocal8Bit(file), ok));
         while (tasks.size() > 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!ok)

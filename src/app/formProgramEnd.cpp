@@ -111,13 +111,12 @@ void FTPform::endProgramNow()
     // The session's own closing steps, as the Disconnect button takes them; a call
     // under way is cut short rather than waited for.
     if (m_session.connected()) {
-        m_session.end(SessionThread::Ending::CloseSession, QStringLiteral("the program end"));
+        stopNetwork(SessionThread::Ending::CloseSession, QStringLiteral("the program end"));
         RemoveServerNode();
         EnableUI(true);
     } else {
-        m_session.end(SessionThread::Ending::Abandon, QStringLiteral("the program end"));
+        stopNetwork(SessionThread::Ending::Abandon, QStringLiteral("the program end"));
     }
-    m_waitingClicks.clear();
     m_platform.endProcess();
 }
 

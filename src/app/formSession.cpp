@@ -60,11 +60,20 @@ Task<> FTPform::EndSession()
 void FTPform::CloseSession()
 {
     const bool wasConnected = m_session.connected();
-    m_session.end(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
+    stopNetwork(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
     if (wasConnected)
         RemoveServerNode();
     ClearFields();
     EnableUI(false);
+}
+
+void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
+{
+    m_session.end(how, why);
+    // Nothing waits for a call any more, and none is made after this.
+    m_waitingClicks.clear();
+    m_lateDisconnect.reset();
+    showBusy();
 }
 
 void FTPform::RemoveServerNode()

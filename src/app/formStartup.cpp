@@ -125,8 +125,7 @@ void FTPform::Command2_Click()
 {
     // At once: a call under way is cut short, and the handles are left to the end of
     // the process.
-    m_session.end(SessionThread::Ending::Abandon, QStringLiteral("the End button"));
-    m_waitingClicks.clear();
+    stopNetwork(SessionThread::Ending::Abandon, QStringLiteral("the End button"));
     m_platform.endProcess();
 }
 
@@ -135,6 +134,5 @@ void FTPform::Form_Unload()
     // Nothing waits for the program end or for a call any more.
     delete m_endWaits;
     m_endWaits = nullptr;
-    m_waitingClicks.clear();
     CloseSession();
 }

@@ -294,7 +294,7 @@ void FTPform::startHandler(AsyncHandler handler, const char* name, Source source
     const bool clicked = source == Source::Click;
     if (clicked)
         ++m_clicksRunning;
-    m_handlers.start((this->*handler)(), [this, name, clicked](std::exception_ptr error) {
+    m_handlers.start((this->*handler)(), [this, name, clicked](const std::exception_ptr& error) {
         if (error) {
             try {
                 std::rethrow_exception(error);
@@ -327,7 +327,7 @@ void FTPform::serveWaiting()
         startHandler(click.handler, click.name, Source::Click);
     }
     if (!m_session.busy() && m_lateDisconnect && !m_disconnecting)
-        m_handlers.start(lateDisconnect(), [](std::exception_ptr) {});
+        m_handlers.start(lateDisconnect());
     showBusy();
 }
 

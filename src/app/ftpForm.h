@@ -128,6 +128,9 @@ private:
     // After an answer: the clicks that waited, then an hourly disconnect that came due
     // during the call, while no call is under way.
     void serveWaiting();
+    // The end of the network for the program: the session's thread ends (within a
+    // second) as `how` says, and what waited for a call is dropped.
+    void stopNetwork(SessionThread::Ending how, const QString& why);
     void showBusy();
     void createControls();
     void connectHandlers();

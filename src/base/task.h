@@ -124,11 +124,11 @@ inline Task<void> Promise<void>::get_return_object()
 } // namespace task_detail
 
 // The handlers under way. start() runs a handler's Task at once, up to its first wait
-// or its end; `done` is called when it has ended, with the exception it ended on, if
-// any. A handler that never waits is over before start() returns.
+// or its end; `done`, if given, is called when it has ended, with the exception it
+// ended on, if any. A handler that never waits is over before start() returns.
 class TaskSet {
 public:
-    using Done = std::function<void(std::exception_ptr)>;
+    using Done = std::function<void(const std::exception_ptr&)>;
 
     TaskSet() = default;
     TaskSet(const TaskSet&) = delete;
@@ -143,7 +143,7 @@ public:
         }
     }
 
-    void start(Task<> task, Done done)
+    void start(Task<> task, Done done = {})
     {
         Root root = run(std::move(task), std::move(done));
         m_running.push_front(root.frame);
@@ -183,7 +183,8 @@ private:
         } catch (...) {
             error = std::current_exception();
         }
-        done(error);
+        if (done)
+            done(error);
     }
 
     std::list<std::coroutine_handle<>> m_running;

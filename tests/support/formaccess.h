@@ -117,11 +117,9 @@ public:
     bool changeRemoteDir(const QString& path)
     {
         std::optional<bool> changed;
-        form.m_handlers.start(
-            [](FTPform& f, QString p, std::optional<bool>& out) -> Task<> {
-                out = co_await f.ChangeRemoteDir(p);
-            }(form, path, changed),
-            [](std::exception_ptr) {});
+        form.m_handlers.start([](FTPform& f, QString p, std::optional<bool>& out) -> Task<> {
+            out = co_await f.ChangeRemoteDir(p);
+        }(form, path, changed));
         settle();
         return changed.value_or(false);
     }
