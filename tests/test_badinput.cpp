@@ -2,6 +2,7 @@
 // anyone types, control characters and line breaks, Japanese everywhere, and servers
 // that never end a line, send one enormous listing line or answer with junk.
 #include "formharness.h"
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 #include "ftp/serverAddress.h"
 
@@ -74,11 +75,11 @@ private:
 struct ShortBounds {
     ShortBounds()
     {
-        saved = GetInternetBounds();
-        SetInternetBounds({2, 2, 2});
+        saved = ftpBounds();
+        setFtpBounds({2, 2, 2});
     }
-    ~ShortBounds() { SetInternetBounds(saved); }
-    InternetBounds saved;
+    ~ShortBounds() { setFtpBounds(saved); }
+    FtpBounds saved;
 };
 
 bool anyContains(const QStringList& lines, const QString& text)

@@ -7,6 +7,7 @@
 #include "base/eventLog.h"
 #include "formharness.h"
 #include "testfiles.h"
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 
 #include <QDir>
@@ -203,8 +204,8 @@ public:
 class TestDayOfFaults : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInternetBounds({kBoundSeconds, kBoundSeconds, kBoundSeconds}); }
-    void cleanup() { SetInternetBounds(InternetBounds{}); }
+    void init() { setFtpBounds({kBoundSeconds, kBoundSeconds, kBoundSeconds}); }
+    void cleanup() { setFtpBounds(FtpBounds{}); }
     void aDayOfFaults();
 };
 

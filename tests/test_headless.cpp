@@ -8,6 +8,7 @@
 #include "testfiles.h"
 
 #include "app/platform.h"
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 
 #include <QApplication>
@@ -159,13 +160,13 @@ class TestHeadless : public QObject {
 private slots:
     void init()
     {
-        SetInternetBounds({3, 3, 3});
+        setFtpBounds({3, 3, 3});
         // The test's driver is the only source of ticks.
         FormTimer::setWallClock(frozenClock);
     }
     void cleanup()
     {
-        SetInternetBounds(InternetBounds{});
+        setFtpBounds(FtpBounds{});
         FormTimer::setWallClock(nullptr);
     }
     void aDayOfBoxesNobodyAnswers();

@@ -1,4 +1,5 @@
 // The WinInet-style calls against a real FTP server (pyftpdlib on loopback).
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 #include "ftptestserver.h"
 #include "wininettest.h"
@@ -56,7 +57,7 @@ QString writeLocal(const QTemporaryDir& dir, const QString& name, const QByteArr
 class TestModWinInet : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInternetBounds({5, 5, 5}); }
+    void init() { setFtpBounds({5, 5, 5}); }
     void cleanup()
     {
         // Every test closes what it opened: a leak of any handle fails that test.
@@ -182,7 +183,7 @@ private slots:
         opts.silent = static_cast<FtpTestServerOptions::Silent>(silent);
         FtpTestServer server(opts);
         QVERIFY(server.start());
-        SetInternetBounds({2, 2, 2});
+        setFtpBounds({2, 2, 2});
         const HINTERNET hi = openInternet();
         const CloseOnFailure guard{hi};
         QElapsedTimer t;

@@ -8,6 +8,7 @@
 #include "testfiles.h"
 
 #include "base/eventLog.h"
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 
 #include <QTest>
@@ -30,10 +31,10 @@ QList<QByteArray> formsOf(const QString& password)
 class TestSecrets : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInternetBounds({3, 3, 3}); }
+    void init() { setFtpBounds({3, 3, 3}); }
     void cleanup()
     {
-        SetInternetBounds(InternetBounds{});
+        setFtpBounds(FtpBounds{});
         EventLog::close();
         EventLog::clearSecrets();
     }

@@ -3,6 +3,7 @@
 // reaching the operator with its WinInet code and a reason, never with the password on
 // the wire.
 
+#include "ftp/ftpConnection.h"
 #include "ftp/modWinInet.h"
 #include "ftp/secureOptions.h"
 
@@ -36,9 +37,27 @@ class TestSecureWinInet : public QObject {
     QString knownHosts() const { return m_trust.filePath(QString::fromLatin1(kKnownHostsFile)); }
 
 private slots:
+    void eachSecureReasonHasItsCodeAndTheCodeItsName()
+    {
+        const std::pair<FailureReason, std::uint32_t> codes[] = {
+            {FailureReason::CertificateDate, ERROR_INTERNET_SEC_CERT_DATE_INVALID},
+            {FailureReason::CertificateName, ERROR_INTERNET_SEC_CERT_CN_INVALID},
+            {FailureReason::UnknownAuthority, ERROR_INTERNET_INVALID_CA},
+            {FailureReason::Channel, ERROR_INTERNET_SECURITY_CHANNEL_ERROR},
+            {FailureReason::HostKeyChanged, ERROR_INTERNET_SEC_INVALID_CERT},
+            {FailureReason::LoginRefused, ERROR_INTERNET_EXTENDED_ERROR},
+            {FailureReason::Refused, ERROR_INTERNET_EXTENDED_ERROR},
+            {FailureReason::Stalled, ERROR_INTERNET_TIMEOUT}};
+        for (const auto& [reason, code] : codes) {
+            QCOMPARE(errorCodeOf(reason), code);
+            QVERIFY(!errorName(code).empty());
+        }
+        QCOMPARE(errorName(ERROR_INTERNET_SEC_INVALID_CERT), std::string_view("ERROR_INTERNET_SEC_INVALID_CERT"));
+        QVERIFY(errorName(4711).empty());
+    }
     void init()
     {
-        SetInternetBounds({10, 10, 10});
+        setFtpBounds({10, 10, 10});
         QFile::remove(caFile());
         QFile::remove(knownHosts());
         SetTrustFolder(m_trust.path().toStdString());

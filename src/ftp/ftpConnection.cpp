@@ -1,7 +1,5 @@
 #include "ftpConnection.h"
 
-#include "modWinInet.h"
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +16,8 @@ FtpBounds g_bounds;
 // server must not be able to grow that without limit.
 constexpr std::size_t kMaxListingBytes = std::size_t{64} * 1024 * 1024;
 
+// The program's one initialisation of libcurl, made by the first connection; the end of
+// the process frees what it set up.
 void ensureCurlInitialised()
 {
     static std::once_flag once;
@@ -60,12 +60,6 @@ FtpResult notSent(FtpStatus status)
     FtpResult result;
     result.status = status;
     return result;
-}
-
-// A line break in a path would end the command early and start another one.
-bool hasLineBreak(std::string_view s)
-{
-    return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
 size_t discardBody(char* /*data*/, size_t size, size_t n, void* /*userp*/)
@@ -187,7 +181,7 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, this);
     if (quote)
         curl_easy_setopt(c, CURLOPT_QUOTE, quote.get());
-    // Plain FTP stays exactly as it always was; the channel takes over the error buffer.
+    // Plain FTP stays exactly as it always was.
     if (m_settings.server.scheme != Scheme::Ftp)
         m_secure.apply(c, b.stallSeconds);
     if (m_cancel) {
@@ -264,20 +258,19 @@ FtpResult FtpConnection::resultOf(CURLcode rc)
     result.sent = true;
     if (rc == CURLE_OK)
         return result;
-    const char* text = m_settings.server.scheme == Scheme::Ftp ? m_errorText : m_secure.errorText();
-    result.libraryError = text[0] ? text : curl_easy_strerror(rc);
+    result.libraryError = m_errorText[0] ? m_errorText : curl_easy_strerror(rc);
     if (cancelled()) {
         result.status = FtpStatus::Cancelled;
         return result;
     }
-    if (const auto secure = m_secure.failure(m_curl.get(), rc)) {
-        // The operator reads why through InternetGetLastResponseInfo, as a server's
-        // refusal; a login or folder refused over SFTP reads as the FTP reply would.
-        result.secureError = secure->error;
+    if (const auto secure = m_secure.failure(m_curl.get(), rc, m_errorText)) {
+        // The operator reads why as a server's reply; a login or folder refused over
+        // SFTP reads as the FTP reply would.
+        result.reason = secure->reason;
         result.reply = FtpReply{secure->responseCode, secure->responseText};
-        if (secure->error == ERROR_INTERNET_EXTENDED_ERROR)
+        if (secure->reason == FailureReason::LoginRefused || secure->reason == FailureReason::Refused)
             result.status = FtpStatus::Refused;
-        else if (secure->error == ERROR_INTERNET_TIMEOUT)
+        else if (secure->reason == FailureReason::Stalled)
             result.status = FtpStatus::TimedOut;
         else if (result.status == FtpStatus::Ok)
             result.status = FtpStatus::Failed;
@@ -504,7 +497,8 @@ FtpResult FtpConnection::sftpRename(const std::string& source, const std::string
 {
     const std::string rename = "rename " + sftpQuoted(source) + " " + sftpQuoted(target);
     FtpResult result = sftpCommands({rename});
-    if (result.status != FtpStatus::Refused || !sftpExists(source))
+    // A refusal for another reason than a target in the way keeps its own words.
+    if (result.status != FtpStatus::Refused || !sftpExists(source) || !sftpExists(target))
         return result;
     return sftpCommands({"rm " + sftpQuoted(target), rename});
 }

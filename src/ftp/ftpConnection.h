@@ -22,12 +22,14 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// How long a request may wait on a server that has gone silent. Process-wide; a change
-// applies from the next request on.
+// How long a request may wait on a server that has gone silent: connect 15 s, each
+// reply 30 s, and a transfer that moves less than 1 byte/s for 30 s is abandoned.
+// Process-wide; a change applies from the next request on. Tests shorten them.
 struct FtpBounds {
     long connectSeconds = 15;
     long responseSeconds = 30;
@@ -55,15 +57,25 @@ struct FtpResult {
     bool sent = false;        // false: refused before anything went to the server
     std::string libraryError; // libcurl's own words for a failed request; empty otherwise
     // A failed TLS or SSH connect (untrusted certificate, changed host key, ...) or an
-    // SFTP refusal: its WinInet code, with reply holding the code and text the operator
-    // is to read. 0 for everything plain FTP can fail with.
-    std::uint32_t secureError = 0;
+    // SFTP refusal, with reply holding the code and text the operator is to read.
+    // Nothing for everything plain FTP can fail with.
+    std::optional<FailureReason> reason;
     // An upload got under way before it failed: the server said it would take the data
     // (a 1xx reply), or bytes of the file went out. False for a refusal of the command.
     bool dataBegan = false;
 
     bool ok() const { return status == FtpStatus::Ok; }
 };
+
+// A line break in a name would end an FTP command early and start another one.
+inline bool hasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+inline bool hasLineBreak(const char* text)
+{
+    return text && hasLineBreak(std::string_view(text));
+}
 
 struct FtpConnectionSettings {
     ServerAddress server;

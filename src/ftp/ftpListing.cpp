@@ -1,5 +1,7 @@
 #include "ftpListing.h"
 
+#include "asciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -30,13 +32,6 @@ std::uint64_t toSize(std::string_view s)
     for (char c : s)
         v = v * 10 + static_cast<std::uint64_t>(c - '0');
     return v;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
 }
 
 // Splits off whitespace-separated tokens while remembering where each one starts, so the

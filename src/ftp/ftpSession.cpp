@@ -234,7 +234,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
     if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
         const bool began = LastUploadBegan();
         const FtpFailure failure = lastFailure("FtpPutFile");
-        if (failure.code == kServerReplyError && !began && refusesTheName(failure.reply, {550, 553})) {
+        if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && !began && refusesTheName(failure.reply, {550, 553})) {
             // Refused before a byte went: the name itself is not allowed here, and the
             // final name is all this server will take.
             auto direct = putDirect(local, remote, transferType);
@@ -246,7 +246,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         // name keeps the complete file it had. A server that answered gets the part
         // that arrived taken away; over a lost connection it waits for the next upload
         // to replace it.
-        if (failure.code == kServerReplyError && began)
+        if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && began)
             FtpDeleteFileA(m_ftp, temporary.constData());
         EventLog::warning(QStringLiteral("upload: %1 failed while under its temporary name; %2 on the server is left "
                                          "as it was")
@@ -255,7 +255,8 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
     }
     if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
         const FtpFailure failure = lastFailure("FtpRenameFile");
-        if (failure.code != kServerReplyError || !refusesTheName(failure.reply, {500, 502, 504, 550, 553})) {
+        if (failure.code != ERROR_INTERNET_EXTENDED_ERROR ||
+            !refusesTheName(failure.reply, {500, 502, 504, 550, 553})) {
             FtpFailure asUpload = failure;
             asUpload.call = QStringLiteral("FtpPutFile");
             return asUpload;
@@ -269,58 +270,17 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
     return std::nullopt;
 }
 
-QString FtpSession::errorName(std::uint32_t code)
-{
-    switch (code) {
-    case ERROR_SUCCESS:
-        return QStringLiteral("ERROR_SUCCESS");
-    case ERROR_FILE_NOT_FOUND:
-        return QStringLiteral("ERROR_FILE_NOT_FOUND");
-    case ERROR_INVALID_HANDLE:
-        return QStringLiteral("ERROR_INVALID_HANDLE");
-    case ERROR_NO_MORE_FILES:
-        return QStringLiteral("ERROR_NO_MORE_FILES");
-    case ERROR_HANDLE_EOF:
-        return QStringLiteral("ERROR_HANDLE_EOF");
-    case ERROR_INVALID_PARAMETER:
-        return QStringLiteral("ERROR_INVALID_PARAMETER");
-    case ERROR_INSUFFICIENT_BUFFER:
-        return QStringLiteral("ERROR_INSUFFICIENT_BUFFER");
-    case ERROR_INTERNET_TIMEOUT:
-        return QStringLiteral("ERROR_INTERNET_TIMEOUT");
-    case ERROR_INTERNET_EXTENDED_ERROR:
-        return QStringLiteral("ERROR_INTERNET_EXTENDED_ERROR");
-    case ERROR_INTERNET_INTERNAL_ERROR:
-        return QStringLiteral("ERROR_INTERNET_INTERNAL_ERROR");
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:
-        return QStringLiteral("ERROR_INTERNET_NAME_NOT_RESOLVED");
-    case ERROR_INTERNET_OPERATION_CANCELLED:
-        return QStringLiteral("ERROR_INTERNET_OPERATION_CANCELLED");
-    case ERROR_INTERNET_CANNOT_CONNECT:
-        return QStringLiteral("ERROR_INTERNET_CANNOT_CONNECT");
-    case ERROR_INTERNET_CONNECTION_ABORTED:
-        return QStringLiteral("ERROR_INTERNET_CONNECTION_ABORTED");
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
-        return QStringLiteral("ERROR_INTERNET_SEC_CERT_DATE_INVALID");
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-        return QStringLiteral("ERROR_INTERNET_SEC_CERT_CN_INVALID");
-    case ERROR_INTERNET_INVALID_CA:
-        return QStringLiteral("ERROR_INTERNET_INVALID_CA");
-    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-        return QStringLiteral("ERROR_INTERNET_SECURITY_CHANNEL_ERROR");
-    case ERROR_INTERNET_SEC_INVALID_CERT:
-        return QStringLiteral("ERROR_INTERNET_SEC_INVALID_CERT");
-    default:
-        return QString();
-    }
-}
-
 QString FtpSession::describe(const FtpFailure& failure)
 {
     const ServerReply& reply = failure.reply;
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(errorName(failure.code), EventLog::quote(failure.libraryText),
+        .arg(QLatin1String(errorName(failure.code)), EventLog::quote(failure.libraryText),
              EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+}
+
+void FtpSession::useTrustFolder(const QString& folder)
+{
+    SetTrustFolder(folder.toStdString());
 }

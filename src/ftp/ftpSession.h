@@ -8,6 +8,8 @@
 // WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
 // handles or its last-error state.
 
+#include "ftp/winInetCodes.h"
+
 #include <QList>
 #include <QString>
 
@@ -21,9 +23,9 @@ struct ServerReply {
 };
 
 // A call of the FTP layer that failed, with all there is to tell about it, taken when
-// it failed: its error code (12003 means the server answered with an error, and reply
-// holds that answer), the name of the call, the server's last reply and libcurl's own
-// words for the failure.
+// it failed: its error code (winInetCodes.h; ERROR_INTERNET_EXTENDED_ERROR means the
+// server answered with an error, and reply holds that answer), the name of the call,
+// the server's last reply and libcurl's own words for the failure.
 struct FtpFailure {
     std::uint32_t code = 0;
     QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
@@ -48,12 +50,6 @@ struct ListResult {
 
 class FtpSession {
 public:
-    // Error code of a failure whose reason is the server's own reply.
-    static constexpr std::uint32_t kServerReplyError = 12003;
-    // Transfer types of putFile().
-    static constexpr std::int32_t kAscii = 1;
-    static constexpr std::int32_t kBinary = 2;
-
     FtpSession() = default;
     ~FtpSession();
     FtpSession(const FtpSession&) = delete;
@@ -78,7 +74,8 @@ public:
     // Lists the current folder.
     ListResult list();
 
-    // Sends a local file into the current folder under the remote name. The file goes
+    // Sends a local file into the current folder under the remote name, as the transfer
+    // type (FTP_TRANSFER_TYPE_BINARY, FTP_TRANSFER_TYPE_ASCII) says. The file goes
     // to a temporary name first and is then renamed over the remote name, so that name
     // only ever holds a complete file; a server that refuses the temporary name or the
     // rename gets the file under its final name, for the rest of the session.
@@ -86,11 +83,12 @@ public:
     // The name a file travels under before it replaces the remote name.
     static QString temporaryName(const QString& remoteName);
 
-    // The constant's name of an error code ("ERROR_INTERNET_TIMEOUT"), or "" when unknown.
-    static QString errorName(std::uint32_t code);
     // A failure in the log's words: its call, code and name, libcurl's text for it and
     // the server's last reply.
     static QString describe(const FtpFailure& failure);
+    // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
+    // every session of the process.
+    static void useTrustFolder(const QString& folder);
 
 private:
     std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,

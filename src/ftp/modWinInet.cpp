@@ -63,6 +63,32 @@ std::uint32_t errorFor(FtpStatus status)
     return ERROR_INTERNET_INTERNAL_ERROR;
 }
 
+} // namespace
+
+std::uint32_t errorCodeOf(FailureReason reason)
+{
+    switch (reason) {
+    case FailureReason::CertificateDate:
+        return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case FailureReason::CertificateName:
+        return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    case FailureReason::UnknownAuthority:
+        return ERROR_INTERNET_INVALID_CA;
+    case FailureReason::Channel:
+        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case FailureReason::HostKeyChanged:
+        return ERROR_INTERNET_SEC_INVALID_CERT;
+    case FailureReason::LoginRefused:
+    case FailureReason::Refused:
+        return ERROR_INTERNET_EXTENDED_ERROR;
+    case FailureReason::Stalled:
+        return ERROR_INTERNET_TIMEOUT;
+    }
+    return ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+namespace {
+
 // Sets what GetLastError and InternetGetLastResponseInfoA report after a request. A
 // request that never reached the server leaves the last response as it was.
 bool finish(const FtpResult& result)
@@ -71,7 +97,7 @@ bool finish(const FtpResult& result)
         t_lastResponse = result.reply.text;
         t_lastResponseCode = result.reply.code;
     }
-    t_lastError = result.secureError ? result.secureError : errorFor(result.status);
+    t_lastError = result.reason ? errorCodeOf(*result.reason) : errorFor(result.status);
     t_lastLibraryError = result.libraryError;
     t_lastDataBegan = result.dataBegan;
     return result.ok();
@@ -124,11 +150,6 @@ std::shared_ptr<T> lookup(HINTERNET h)
     if (auto* p = std::get_if<std::shared_ptr<T>>(&it->second))
         return *p;
     return nullptr;
-}
-
-bool hasLineBreak(const char* s)
-{
-    return s && std::strpbrk(s, "\r\n") != nullptr;
 }
 
 // One request on a session handle: the handle is checked, then the arguments, then the
@@ -363,17 +384,6 @@ bool InternetCloseHandle(HINTERNET hInternet)
 std::uint32_t GetLastError()
 {
     return t_lastError;
-}
-
-void SetInternetBounds(const InternetBounds& bounds)
-{
-    setFtpBounds({bounds.connectSeconds, bounds.responseSeconds, bounds.stallSeconds});
-}
-
-InternetBounds GetInternetBounds()
-{
-    const FtpBounds b = ftpBounds();
-    return {b.connectSeconds, b.responseSeconds, b.stallSeconds};
 }
 
 int OpenInternetHandleCount()

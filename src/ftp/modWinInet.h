@@ -4,8 +4,13 @@
 //
 // Handles are 32-bit numbers looked up in a table; 0 means failure, and a stale or
 // unknown handle fails with error 6 instead of touching freed memory. After a call,
-// GetLastError() tells why it failed (thread-local, like the platform's own).
-// Strings are UTF-8 (the locale's code page here).
+// GetLastError() tells why it failed (thread-local, like the platform's own); the codes
+// and their names are in winInetCodes.h.
+// Strings are UTF-8 (the locale's code page here). How long a call waits on a server
+// that has gone silent is setFtpBounds()'s (ftpConnection.h).
+
+#include "secureOptions.h"
+#include "winInetCodes.h"
 
 #include <cstdint>
 #include <string>
@@ -20,27 +25,9 @@ constexpr std::int32_t INTERNET_SERVICE_FTP = 1;
 constexpr std::int32_t INTERNET_DEFAULT_FTP_PORT = 21;
 // Flags.
 constexpr std::int32_t INTERNET_FLAG_PASSIVE = 0x8000000;
-constexpr std::int32_t FTP_TRANSFER_TYPE_ASCII = 1;
-constexpr std::int32_t FTP_TRANSFER_TYPE_BINARY = 2;
 // File attributes in a find record.
 constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 16;
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
-
-// Last-error codes this layer sets.
-constexpr std::uint32_t ERROR_SUCCESS = 0;
-constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;     // local file missing
-constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;     // stale, 0 or wrong kind of handle
-constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;     // empty folder / end of listing
-constexpr std::uint32_t ERROR_HANDLE_EOF = 38;        // an empty local file, which the session does not send
-constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87; // CR or LF in a name; nothing sent
-constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
-constexpr std::uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
-constexpr std::uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003; // server said 4xx/5xx; see last response
-constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
-constexpr std::uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017; // cut short by the thread's Cancellation
-constexpr std::uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
-constexpr std::uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 
 constexpr int MAX_PATH = 260;
 
@@ -95,6 +82,10 @@ bool InternetCloseHandle(HINTERNET hInternet);
 
 std::uint32_t GetLastError();
 
+// The code a secure failure's reason is reported with (winInetCodes.h): the one place
+// where the connection's reasons become the codes the window knows.
+std::uint32_t errorCodeOf(FailureReason reason);
+
 // libcurl's own words for this thread's last failed call ("Failed to connect to
 // 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
 // failed before it reached libcurl.
@@ -104,17 +95,6 @@ std::string LastLibraryErrorText();
 // STOR, or bytes of the file went out) before it failed; false when the server refused
 // the upload outright.
 bool LastUploadBegan();
-
-// How long a call may wait on a server that has gone silent. Defaults: connect 15 s,
-// each reply 30 s, a transfer that moves less than 1 byte/s for 30 s is abandoned.
-// Tests shorten them.
-struct InternetBounds {
-    long connectSeconds = 15;
-    long responseSeconds = 30;
-    long stallSeconds = 30;
-};
-void SetInternetBounds(const InternetBounds& bounds);
-InternetBounds GetInternetBounds();
 
 // Number of handles currently open (sessions, searches, Internet handles): lets tests
 // and the long-running checks see that nothing leaks.

@@ -1,7 +1,5 @@
 #include "secureOptions.h"
 
-#include "modWinInet.h"
-
 #include <QByteArray>
 #include <QCryptographicHash>
 
@@ -41,26 +39,26 @@ bool contains(std::string_view text, std::string_view what)
     return text.find(what) != std::string_view::npos;
 }
 
-std::uint32_t certificateError(CURL* curl, std::string_view reason)
+FailureReason certificateError(CURL* curl, std::string_view reason)
 {
     if (tlsIsOpenSsl()) {
         long result = kVerifyUnspecified;
         curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &result);
         if (result == kCertHasExpired || result == kCertNotYetValid)
-            return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+            return FailureReason::CertificateDate;
         // libcurl checks the host name itself, before it reads the chain's result: a
         // refusal with the chain unread or good can only be the name.
         if (result == kHostnameMismatch || result == kIpAddressMismatch || result == kVerifyOk ||
             result == kVerifyUnspecified)
-            return ERROR_INTERNET_SEC_CERT_CN_INVALID;
-        return ERROR_INTERNET_INVALID_CA;
+            return FailureReason::CertificateName;
+        return FailureReason::UnknownAuthority;
     }
     // Other TLS libraries report their own numbers; their texts are all there is.
     if (contains(reason, "expired") || contains(reason, "EXPIRED") || contains(reason, "not yet valid"))
-        return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+        return FailureReason::CertificateDate;
     if (contains(reason, "name") || contains(reason, "PRINCIPAL"))
-        return ERROR_INTERNET_SEC_CERT_CN_INVALID;
-    return ERROR_INTERNET_INVALID_CA;
+        return FailureReason::CertificateName;
+    return FailureReason::UnknownAuthority;
 }
 
 // The key type's name is the first field of an SSH public key blob.
@@ -106,7 +104,63 @@ std::string fingerprint(const QByteArray& blob)
     return "SHA256:" + hash.toBase64(QByteArray::OmitTrailingEquals).toStdString();
 }
 
+// When a file was last seen changed: its size and time, or nothing for a missing file.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type time{};
+    bool present = false;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const std::string& path)
+{
+    std::error_code ec;
+    FileStamp stamp;
+    stamp.size = std::filesystem::file_size(path, ec);
+    if (ec)
+        return {};
+    stamp.time = std::filesystem::last_write_time(path, ec);
+    stamp.present = !ec;
+    return stamp;
+}
+
+std::string contentsOf(const std::string& path)
+{
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[8192];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
 } // namespace
+
+std::shared_ptr<const std::string> trustedCertificates(const std::string& systemBundle, const std::string& own)
+{
+    struct Cache {
+        std::mutex mutex;
+        std::string systemBundle, own;
+        FileStamp systemStamp, ownStamp;
+        std::shared_ptr<const std::string> both;
+    };
+    static Cache cache;
+    const FileStamp systemStamp = stampOf(systemBundle);
+    const FileStamp ownStamp = stampOf(own);
+    const std::lock_guard lock(cache.mutex);
+    if (cache.both && cache.systemBundle == systemBundle && cache.own == own && cache.systemStamp == systemStamp &&
+        cache.ownStamp == ownStamp)
+        return cache.both;
+    cache.systemBundle = systemBundle;
+    cache.own = own;
+    cache.systemStamp = systemStamp;
+    cache.ownStamp = ownStamp;
+    cache.both = std::make_shared<const std::string>(contentsOf(systemBundle) + '\n' + contentsOf(own) + '\n');
+    return cache.both;
+}
 
 void SetTrustFolder(const std::string& folder)
 {
@@ -148,8 +202,6 @@ std::string SecureChannel::knownHostsName() const
 
 void SecureChannel::apply(CURL* curl, long stallSeconds)
 {
-    m_errorBuffer[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
     const std::string folder = GetTrustFolder();
 
     if (m_server.scheme == Scheme::Ftpes || m_server.scheme == Scheme::Ftps) {
@@ -200,18 +252,8 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
             curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
             return;
         }
-        std::string both;
-        for (const char* file : {static_cast<const char*>(defaultBundle), ca.c_str()}) {
-            if (std::FILE* f = std::fopen(file, "rb")) {
-                char buffer[8192];
-                std::size_t n;
-                while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-                    both.append(buffer, n);
-                std::fclose(f);
-                both += '\n';
-            }
-        }
-        curl_blob blob{both.data(), both.size(), CURL_BLOB_COPY};
+        const std::shared_ptr<const std::string> both = trustedCertificates(defaultBundle, ca);
+        curl_blob blob{const_cast<char*>(both->data()), both->size(), CURL_BLOB_COPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
         return;
     }
@@ -314,26 +356,26 @@ int SecureChannel::onProgress(void* clientp, curl_off_t, curl_off_t dlnow, curl_
     return 0;
 }
 
-std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc) const
+std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc, std::string_view libraryText) const
 {
     if (rc == CURLE_OK || m_server.scheme == Scheme::Ftp)
         return std::nullopt;
-    const std::string reason = m_errorBuffer[0] ? std::string(m_errorBuffer) : std::string(curl_easy_strerror(rc));
+    const std::string reason = !libraryText.empty() ? std::string(libraryText) : std::string(curl_easy_strerror(rc));
 
     if (m_server.scheme == Scheme::Sftp) {
         switch (rc) {
         case CURLE_ABORTED_BY_CALLBACK:
             if (!m_stalled)
                 return std::nullopt;
-            return SecureFailure{ERROR_INTERNET_TIMEOUT, 0,
+            return SecureFailure{FailureReason::Stalled, 0,
                                  "no answer from the SSH server for " + std::to_string(m_stallSeconds) + " s"};
         case CURLE_PEER_FAILED_VERIFICATION:
-            return SecureFailure{m_hostKey == HostKey::NotRecorded ? ERROR_INTERNET_SECURITY_CHANNEL_ERROR
-                                                                   : ERROR_INTERNET_SEC_INVALID_CERT,
+            return SecureFailure{m_hostKey == HostKey::NotRecorded ? FailureReason::Channel
+                                                                   : FailureReason::HostKeyChanged,
                                  0, m_hostKeyNote.empty() ? reason : m_hostKeyNote};
         case CURLE_LOGIN_DENIED:
         case CURLE_AUTH_ERROR:
-            return SecureFailure{ERROR_INTERNET_EXTENDED_ERROR, 530, reason};
+            return SecureFailure{FailureReason::LoginRefused, 530, reason};
         case CURLE_REMOTE_ACCESS_DENIED:
         case CURLE_REMOTE_FILE_NOT_FOUND:
         case CURLE_QUOTE_ERROR:
@@ -341,9 +383,9 @@ std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc) con
         case CURLE_REMOTE_DISK_FULL:
         case CURLE_REMOTE_FILE_EXISTS:
         case CURLE_SSH:
-            return SecureFailure{ERROR_INTERNET_EXTENDED_ERROR, 550, reason};
+            return SecureFailure{FailureReason::Refused, 550, reason};
         case CURLE_FAILED_INIT:
-            return SecureFailure{ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 0, reason};
+            return SecureFailure{FailureReason::Channel, 0, reason};
         default:
             return std::nullopt;
         }
@@ -353,10 +395,10 @@ std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc) con
     case CURLE_PEER_FAILED_VERIFICATION:
         return SecureFailure{certificateError(curl, reason), 0, reason};
     case CURLE_SSL_CACERT_BADFILE:
-        return SecureFailure{ERROR_INTERNET_INVALID_CA, 0, reason};
+        return SecureFailure{FailureReason::UnknownAuthority, 0, reason};
     case CURLE_USE_SSL_FAILED:
-        return SecureFailure{ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 0,
-                             m_errorBuffer[0] ? reason : std::string("the server refused TLS (AUTH TLS)")};
+        return SecureFailure{FailureReason::Channel, 0,
+                             !libraryText.empty() ? reason : std::string("the server refused TLS (AUTH TLS)")};
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CERTPROBLEM:
@@ -368,7 +410,7 @@ std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc) con
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
-        return SecureFailure{ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 0, reason};
+        return SecureFailure{FailureReason::Channel, 0, reason};
     default:
         return std::nullopt;
     }

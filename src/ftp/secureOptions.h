@@ -12,25 +12,26 @@
 //                read "host key" for port 22 and "[host]:port key" otherwise.
 // Without a trust folder no extra certificate is trusted and no SFTP server either.
 //
-// Failures (SecureChannel::failure): the WinInet code, the reply code that
-// InternetGetLastResponseInfo reports, and the response text.
+// Failures (SecureChannel::failure): the reason, the reply code that the caller is to
+// report with it (as InternetGetLastResponseInfo would), and the response text. The
+// WinInet layer gives each reason its code (modWinInet.cpp); the codes are in brackets.
 // clang-format off
 //   ftpes, ftps
-//     certificate expired or not yet valid             12037 SEC_CERT_DATE_INVALID    0  libcurl's reason
-//     certificate not for this host name               12038 SEC_CERT_CN_INVALID      0  libcurl's reason
-//     unknown or untrusted CA, self-signed certificate 12045 INVALID_CA               0  libcurl's reason
-//     ftp-ca.pem unreadable                            12045 INVALID_CA               0  libcurl's reason
-//     server refused AUTH TLS, handshake failed,       12157 SECURITY_CHANNEL_ERROR   0  libcurl's reason
+//     certificate expired or not yet valid             CertificateDate  (12037)    0  libcurl's reason
+//     certificate not for this host name               CertificateName  (12038)    0  libcurl's reason
+//     unknown or untrusted CA, self-signed certificate UnknownAuthority (12045)    0  libcurl's reason
+//     ftp-ca.pem unreadable                            UnknownAuthority (12045)    0  libcurl's reason
+//     server refused AUTH TLS, handshake failed,       Channel          (12157)    0  libcurl's reason
 //       no common protocol or cipher
 //   sftp
-//     host key differs from known_hosts                12169 SEC_INVALID_CERT         0  host and key fingerprint
-//     key cannot be recorded in known_hosts            12157 SECURITY_CHANNEL_ERROR   0  why
-//     SSH session not set up (key exchange,            12157 SECURITY_CHANNEL_ERROR   0  libssh2's reason
+//     host key differs from known_hosts                HostKeyChanged   (12169)    0  host and key fingerprint
+//     key cannot be recorded in known_hosts            Channel          (12157)    0  why
+//     SSH session not set up (key exchange,            Channel          (12157)    0  libssh2's reason
 //       host key type)
-//     login refused                                    12003 EXTENDED_ERROR         530  server's or libssh2's reason
-//     folder or file missing or refused,               12003 EXTENDED_ERROR         550  server's or libssh2's reason
+//     login refused                                    LoginRefused     (12003)  530  server's or libssh2's reason
+//     folder or file missing or refused,               Refused          (12003)  550  server's or libssh2's reason
 //       rename refused
-//     no byte moved for stallSeconds                   12002 TIMEOUT                  0  what stalled
+//     no byte moved for stallSeconds                   Stalled          (12002)    0  what stalled
 // clang-format on
 // Anything else (no route, connection refused, lost connection, FTP replies) is not a
 // secure failure: failure() says nothing and the caller maps it as for plain FTP.
@@ -44,16 +45,22 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// WinInet codes of the secure failures (the others are in modWinInet.h).
-constexpr std::uint32_t ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
-constexpr std::uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
-constexpr std::uint32_t ERROR_INTERNET_INVALID_CA = 12045;
-constexpr std::uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
-constexpr std::uint32_t ERROR_INTERNET_SEC_INVALID_CERT = 12169;
+// Why a secure request failed, where libcurl's code alone does not say.
+enum class FailureReason {
+    CertificateDate,  // expired or not yet valid
+    CertificateName,  // issued for another host name
+    UnknownAuthority, // no trusted authority vouches for it
+    Channel,          // TLS or SSH could not be set up
+    HostKeyChanged,   // the SSH host key differs from the recorded one
+    LoginRefused,     // the SSH server refused the login
+    Refused,          // the SSH server refused a folder, a file or a rename
+    Stalled,          // nothing moved for the stall bound
+};
 
 inline constexpr char kTrustedCertificatesFile[] = "ftp-ca.pem";
 inline constexpr char kKnownHostsFile[] = "known_hosts";
@@ -64,10 +71,14 @@ inline constexpr char kKnownHostsFile[] = "known_hosts";
 void SetTrustFolder(const std::string& folder);
 std::string GetTrustFolder();
 
+// The system's bundle and ftp-ca.pem as one PEM text, for a libcurl without a CA
+// folder. Read once, and again only when either file has changed (size or time).
+std::shared_ptr<const std::string> trustedCertificates(const std::string& systemBundle, const std::string& own);
+
 struct SecureFailure {
-    std::uint32_t error = 0;  // WinInet code for GetLastError
-    int responseCode = 0;     // reply code for InternetGetLastResponseInfo; 0: none
-    std::string responseText; // why, for InternetGetLastResponseInfo and the event log
+    FailureReason reason = FailureReason::Channel;
+    int responseCode = 0;     // reply code to report; 0: none
+    std::string responseText; // why, for the operator and the event log
 };
 
 // Quotes a path for an SFTP quote command ("rename", "rm", ...): blanks, quotes and
@@ -83,18 +94,16 @@ public:
     SecureChannel& operator=(const SecureChannel&) = delete;
 
     // Sets the scheme's options on a handle that was just reset for a request (plain
-    // FTP gets none). Also sets CURLOPT_ERRORBUFFER, and for SFTP a progress callback
-    // that ends a request in which no byte has moved for stallSeconds: libssh2 by
-    // itself waits 60 s for an answer that does not come.
+    // FTP gets none). For SFTP also a progress callback that ends a request in which no
+    // byte has moved for stallSeconds: libssh2 by itself waits 60 s for an answer that
+    // does not come.
     void apply(CURL* curl, long stallSeconds);
 
-    // After a request that failed with rc: the secure failure it was, if it was one.
-    std::optional<SecureFailure> failure(CURL* curl, CURLcode rc) const;
+    // After a request that failed with rc, given libcurl's words for it (its error
+    // buffer; empty when it wrote none): the secure failure it was, if it was one.
+    std::optional<SecureFailure> failure(CURL* curl, CURLcode rc, std::string_view libraryText) const;
 
     Scheme scheme() const { return m_server.scheme; }
-    // libcurl's words for the last request apply() was made for (apply() points
-    // CURLOPT_ERRORBUFFER here); empty when it went through.
-    const char* errorText() const { return m_errorBuffer; }
     // The line known_hosts holds (or would hold) for this server, up to the key:
     // "host" or "[host]:port".
     std::string knownHostsName() const;
@@ -111,7 +120,6 @@ private:
 
     ServerAddress m_server;
     std::string m_knownHosts; // path of known_hosts at the last apply; empty: none
-    char m_errorBuffer[CURL_ERROR_SIZE] = {};
     HostKey m_hostKey = HostKey::Unchecked;
     std::string m_hostKeyNote; // what the host-key check has to say about a refusal
     std::chrono::steady_clock::time_point m_lastMove;

@@ -1,5 +1,7 @@
 #include "serverAddress.h"
 
+#include "asciiCase.h"
+
 #include <cctype>
 #include <charconv>
 #include <vector>
@@ -34,16 +36,6 @@ bool hostCharsAcceptable(std::string_view host, bool ipv6)
     return true;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 struct SchemeName {
     std::string_view prefix;
     Scheme scheme;
@@ -59,7 +51,7 @@ std::optional<Scheme> takeScheme(std::string_view& name)
     if (sep == std::string_view::npos)
         return Scheme::Ftp;
     for (const auto& s : kSchemes) {
-        if (equalsIgnoringCase(name.substr(0, sep), s.prefix)) {
+        if (equalsIgnoreCase(name.substr(0, sep), s.prefix)) {
             name.remove_prefix(sep + 3);
             return s.scheme;
         }
