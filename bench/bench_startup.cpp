@@ -1,35 +1,23 @@
-// Start-up of the real window, as main() does it (the desktop platform, the load event,
-// show), ending on the first turn of the event loop: by then the window has been shown.
-// Run from a copy of the runnable folder that holds an ftp.txt, like the program itself.
+// Start-up of the real window, the program's own way from its command line (the
+// platform, the log, the lock, the load event, show), ending on the first turn of the
+// event loop: by then the window has been shown. Run from a copy of the runnable folder
+// that holds an ftp.txt, like the program itself.
 //
 //   bench_startup [--memory]
 
-#include "app/ftpForm.h"
-#include "app/platform.h"
+#include "app/runSkylark.h"
 #include "benchutil.h"
 
-#include <QApplication>
-#include <QTimer>
-
-#include <curl/curl.h>
+#include <QCoreApplication>
 
 #include <cstring>
 
 int main(int argc, char** argv)
 {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Skylark"));
-
-    DesktopPlatform platform;
-    FTPform form(platform);
-    if (!form.Form_Load())
-        return 1;
-    form.show();
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    const int rc = QApplication::exec();
-    if (argc > 1 && std::strcmp(argv[1], "--memory") == 0)
+    const bool memory = argc > 1 && std::strcmp(argv[1], "--memory") == 0;
+    int programArgc = 1; // the program takes no option of the benchmark's
+    const int rc = runSkylark(programArgc, argv, [] { QCoreApplication::quit(); });
+    if (memory)
         bench::printMemory();
-    curl_global_cleanup();
     return rc;
 }

@@ -7,7 +7,7 @@ void FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others
     // are the caller's business.
-    const bool fromServer = failure.code == FtpSession::kServerReplyError;
+    const bool fromServer = failure.code == ERROR_INTERNET_EXTENDED_ERROR;
     EventLog::warning(QStringLiteral("error: ") + FtpSession::describe(failure) +
                       (fromServer ? QStringLiteral(" shown=yes") : QStringLiteral(" shown=no")));
     if (!fromServer)

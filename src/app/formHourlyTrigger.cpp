@@ -1,6 +1,7 @@
 // Arming and stopping the hourly upload, and the refresher that follows the hour.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/formTimer.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
@@ -25,33 +26,33 @@ void FTPform::Command4_Click()
     if (!HourlyTimeInRange(Text8->text(), Text6->text())) {
         EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 out of range")
                               .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
-        m_platform.showMessage(QStringLiteral("分、秒を設定しなおして下さい"));
+        m_platform.showMessage(kResetMinuteSecond);
         return;
     }
-    try {
-        Timer7->setEnabled(true);
-        Timer6->setEnabled(true);
-        Timer5->setEnabled(true);
-        Timer4->setEnabled(true);
-        if (Text6->text().size() != 2 || Text8->text().size() != 2) {
-            Label13->setText(QString());
-            Timer4->setEnabled(false);
-            EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
-                                  .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
-            m_platform.showMessage(QStringLiteral("分、秒は２桁で設定して下さい"));
-            return;
-        }
-        Timer7->setInterval(kStageInterval);
-        Timer6->setInterval(kStageInterval);
-        Timer5->setInterval(kStageInterval);
-        Timer4->setInterval(kStageInterval);
-        RefreshSendFile();
-        EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, to %3")
-                           .arg(Text8->text(), Text6->text(), EventLog::quote(text4->text())));
-    } catch (const std::exception& fault) {
-        // The arming ends quietly; what it did so far stays done.
-        EventLog::fault("Command4_Click", fault);
+    Timer7->setEnabled(true);
+    Timer6->setEnabled(true);
+    Timer5->setEnabled(true);
+    Timer4->setEnabled(true);
+    if (Text6->text().size() != 2 || Text8->text().size() != 2) {
+        Label13->setText(QString());
+        Timer4->setEnabled(false);
+        EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
+                              .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
+        m_platform.showMessage(kMinuteSecondTwoDigits);
+        return;
     }
+    Timer7->setInterval(kStageInterval);
+    Timer6->setInterval(kStageInterval);
+    Timer5->setInterval(kStageInterval);
+    Timer4->setInterval(kStageInterval);
+    RefreshSendFile();
+    EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, to %3")
+                       .arg(Text8->text(), Text6->text(), EventLog::quote(text4->text())));
+}
+
+void FTPform::armHourlyUpload()
+{
+    dispatch(&FTPform::Command4_Click, "Command4_Click");
 }
 
 void FTPform::Command6_Click()
@@ -64,10 +65,5 @@ void FTPform::Command6_Click()
 
 void FTPform::Timer7_Timer()
 {
-    try {
-        RefreshSendFile();
-    } catch (const std::exception& fault) {
-        EventLog::fault("Timer7_Timer", fault, QStringLiteral("shown: 設定が間違っているようです"));
-        m_platform.showMessage(QStringLiteral("設定が間違っているようです"));
-    }
+    RefreshSendFile();
 }

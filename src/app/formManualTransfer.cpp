@@ -1,6 +1,7 @@
 // Sending the hour's file at once over the open session.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
 #include "local/fileListBox.h"
@@ -12,30 +13,20 @@
 
 Task<> FTPform::Command5_Click()
 {
-    try {
-        co_await transferManually();
-    } catch (const std::exception& fault) {
-        EventLog::fault("Command5_Click", fault, QStringLiteral("shown: FTP.txt ファイルがありません"));
-        m_platform.showMessage(QStringLiteral("FTP.txt ファイルがありません"));
-    }
-}
-
-Task<> FTPform::transferManually()
-{
     sSendFile = Text5->text().right(6);
     // Only a file of exactly that name in the program folder may be sent.
     if (!ProgramFolderHolds(fMyPath(), sSendFile)) {
-        m_platform.showMessage(QStringLiteral("転送ファイルが無いか転送先が間違っているようです"));
+        m_platform.showMessage(kNoFileOrWrongDestination);
         co_return;
     }
     if (!m_session.connected()) {
-        m_platform.showMessage(QStringLiteral("接続されていません"));
+        m_platform.showMessage(kNotConnected);
         co_return;
     }
     File1->setFileName(Text5->text());
     const QString remoteName = File1->fileName();
     if (remoteName.isEmpty()) {
-        m_platform.showMessage(QStringLiteral("送り元、送り先のディレクトリを指定して下さい"));
+        m_platform.showMessage(kChooseSourceAndDestination);
         co_return;
     }
     QString destination = RemoteFolderOf(text1->text(), text4->text());
@@ -50,7 +41,7 @@ Task<> FTPform::transferManually()
         co_return;
     const std::optional<FtpFailure> failure = co_await m_session.putFile(localPath, remoteName, lTransferType);
     if (failure)
-        m_platform.showMessage(QStringLiteral("転送先が間違っているようです"));
+        m_platform.showMessage(kDestinationWrong);
     else
-        m_platform.showMessage(QStringLiteral("転送しました"));
+        m_platform.showMessage(kTransferred);
 }

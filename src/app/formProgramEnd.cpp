@@ -1,6 +1,7 @@
 // The clock label and ending the program at a set time of day.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
@@ -10,10 +11,6 @@
 #include <QLineEdit>
 
 #include <cmath>
-
-namespace {
-const QString kSettingsMissing = QStringLiteral("FTP.txt ファイルがありません");
-} // namespace
 
 QString FTPform::ClockNow()
 {
@@ -27,18 +24,8 @@ void FTPform::Timer3_Timer()
 
 void FTPform::Command3_Click()
 {
-    try {
-        armProgramEnd();
-    } catch (const std::exception& fault) {
-        EventLog::fault("Command3_Click", fault, QStringLiteral("shown: ") + kSettingsMissing);
-        m_platform.showMessage(kSettingsMissing);
-    }
-}
-
-void FTPform::armProgramEnd()
-{
     if (NumericValue(Text11->text()) > 24 || NumericValue(Text10->text()) > 59 || NumericValue(Text9->text()) > 59) {
-        m_platform.showMessage(QStringLiteral("時、分、秒を設定しなおして下さい"));
+        m_platform.showMessage(kResetHourMinuteSecond);
         return;
     }
     const ClockParts now = SplitClockText(ClockNow());
@@ -47,14 +34,14 @@ void FTPform::armProgramEnd()
     arming.minute = Text10->text();
     arming.second = Text9->text();
     if (arming.hour.isEmpty() || arming.minute.isEmpty() || arming.second.isEmpty()) {
-        m_platform.showMessage(QStringLiteral("時、分、秒を設定して下さい"));
+        m_platform.showMessage(kSetHourMinuteSecond);
         return;
     }
     if (arming.hour.size() != 2 || arming.minute.size() != 2 || arming.second.size() != 2) {
-        m_platform.showMessage(QStringLiteral("時、分、秒は２桁で設定して下さい"));
+        m_platform.showMessage(kHourMinuteSecondTwoDigits);
         return;
     }
-    Label10->setText(QStringLiteral("終了タイマ－作動中"));
+    Label10->setText(kEndTimerRunning);
 
     arming.wait = ProgramEndWait(NumericValue(arming.hour), NumericValue(arming.minute), NumericValue(arming.second),
                                  NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
@@ -74,13 +61,9 @@ void FTPform::armProgramEnd()
 
 void FTPform::awaitProgramEnd(const EndArming& arming)
 {
+    // Still the arming's own handling, with its fault message.
     m_platform.callAt(arming.start + static_cast<double>(arming.wait), m_endWaits, [this, arming] {
-        try {
-            programEndDue(arming);
-        } catch (const std::exception& fault) {
-            EventLog::fault("Command3_Click", fault, QStringLiteral("shown: ") + kSettingsMissing);
-            m_platform.showMessage(kSettingsMissing);
-        }
+        guarded("Command3_Click", kSettingsMissing, [this, &arming] { programEndDue(arming); });
     });
 }
 

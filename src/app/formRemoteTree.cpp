@@ -2,6 +2,7 @@
 // current folder, and opening or closing a folder node on a click.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
 #include "scheduler/hourlyRules.h"
@@ -15,7 +16,7 @@ Task<> FTPform::ListRemoteDir(QString path)
         co_await ChangeRemoteDir(path);
     const ListResult result = co_await m_session.list();
     if (result.empty)
-        m_platform.showMessage(QStringLiteral("このディレクトリは空です！"));
+        m_platform.showMessage(kFolderEmpty);
     else if (result.failure)
         ErrorOut(*result.failure);
 }
@@ -43,12 +44,12 @@ void FTPform::ShowListing(const QString& key)
 Task<bool> FTPform::ChangeRemoteDir(QString path)
 {
     if (path.isEmpty()) {
-        m_platform.showMessage(QStringLiteral("変更するディレクトリを選択"));
+        m_platform.showMessage(kChooseFolder);
         co_return true;
     }
     const bool changed = co_await m_session.changeFolder(FolderChangeTarget(text1->text(), path));
     if (!changed) {
-        m_platform.showMessage(QStringLiteral("転送先が間違ってます"));
+        m_platform.showMessage(kFolderWrong);
         co_return false;
     }
     co_return true;
@@ -58,7 +59,7 @@ Task<> FTPform::TreeView1_MouseUp()
 {
     QTreeWidgetItem* node = TreeView1->selectedNode();
     if (!m_session.connected() || node == nullptr) {
-        m_platform.showMessage(QStringLiteral("実行不能"));
+        m_platform.showMessage(kCannotDo);
         co_return;
     }
     const QString image = KeyedTree::imageKey(node);

@@ -1,6 +1,7 @@
 // Opening and closing the interactive FTP session.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
@@ -18,7 +19,7 @@ Task<> FTPform::cmdConnect_Click()
     const QString user = text2->text();
     const QString password = text3->text();
     if (server.isEmpty() || user.isEmpty() || password.isEmpty()) {
-        m_platform.showMessage(QStringLiteral("サ－バ－名、ID、パスワードを入れてください！"));
+        m_platform.showMessage(kEnterServerUserPassword);
         co_return;
     }
     co_await ConnectSession(server, user, password);

@@ -1,5 +1,6 @@
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
 #include "app/settingsFile.h"
@@ -14,7 +15,7 @@ void FTPform::Command1_Click()
     const QString path = fMyPath() + QStringLiteral("ftp.txt");
     if (!WriteSettingsFile(path, fields)) {
         EventLog::warning(QStringLiteral("settings: not saved to %1").arg(EventLog::quote(path)));
-        m_platform.showMessage(QStringLiteral("設定を保存できませんでした"));
+        m_platform.showMessage(kSettingsNotSaved);
         return;
     }
     EventLog::info(QStringLiteral("settings: saved to %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")

@@ -1,11 +1,11 @@
 // Start-up, the program folder, the enabling rule, and the ways the window ends.
 #include "app/ftpForm.h"
 
+#include "app/messages.h"
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
-#include "ftp/secureOptions.h"
 #include "app/settingsFile.h"
 
 #include <QCheckBox>
@@ -15,22 +15,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace {
-const QString kMissingFiles = QStringLiteral("足りないファイルがあるようです");
-}
-
 bool FTPform::Form_Load()
 {
     text1->move(text1->x(), Twips(80));
     text2->move(text2->x(), Twips(80));
     text3->move(text3->x(), Twips(80));
     Text5->move(Text5->x(), Twips(3900));
-    try {
-        startUp();
-    } catch (const std::exception& fault) {
-        EventLog::fault("Form_Load", fault,
-                        QStringLiteral("shown: ") + kMissingFiles + QStringLiteral(", then the end"));
-        m_platform.showMessage(kMissingFiles);
+    if (!guarded("Form_Load", kMissingFiles, [this] { startUp(); })) {
         m_platform.endProcess();
         return false;
     }
@@ -57,13 +48,13 @@ void FTPform::startUp()
 
     chkPassive->setChecked(true);
     optBin->setChecked(true);
-    lTransferType = FtpSession::kBinary;
+    lTransferType = FTP_TRANSFER_TYPE_BINARY;
     fMyPath();
     Timer3->setInterval(1000);
 
     const QString settings = fMyPath() + QStringLiteral("ftp.txt");
     // Certificates and host keys the operator trusts live beside the settings.
-    SetTrustFolder(QDir::toNativeSeparators(fMyPath()).toStdString());
+    FtpSession::useTrustFolder(QDir::toNativeSeparators(fMyPath()));
     const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(settings));
     EventLog::addSecret(fields[2]);
     EventLog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")

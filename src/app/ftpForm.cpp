@@ -3,6 +3,7 @@
 
 #include "app/formTimer.h"
 #include "app/keyedTree.h"
+#include "app/messages.h"
 #include "app/platform.h"
 #include "base/eventLog.h"
 #include "local/dirListBox.h"
@@ -220,12 +221,10 @@ void FTPform::createControls()
     }
 }
 
-// A handler goes with its own name, which a fault it ends on is logged under.
-// NOLINTBEGIN(bugprone-macro-parentheses): a member's name cannot be parenthesised
-#define SKYLARK_HANDLER(name) [this] { dispatch(&FTPform::name, #name); }
-#define SKYLARK_TIMER(name) [this] { dispatch(&FTPform::name, #name, Source::Timer); }
-#define SKYLARK_CLICK(name) [this] { dispatch(&FTPform::name, #name, Source::Click); }
-// NOLINTEND(bugprone-macro-parentheses)
+// A handler goes with its own name, which a fault it ends on is logged under, and with
+// what else dispatch() is to know of it.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a member's name cannot be parenthesised
+#define SKYLARK_HANDLER(name, ...) [this] { dispatch(&FTPform::name, #name __VA_OPT__(, ) __VA_ARGS__); }
 
 void FTPform::connectHandlers()
 {
@@ -233,24 +232,24 @@ void FTPform::connectHandlers()
     connect(Dir1, &DirListBox::pathChanged, this, SKYLARK_HANDLER(Dir1_Change));
     connect(Command1, &QPushButton::clicked, this, SKYLARK_HANDLER(Command1_Click));
     connect(Command2, &QPushButton::clicked, this, SKYLARK_HANDLER(Command2_Click));
-    connect(cmdConnect, &QPushButton::clicked, this, SKYLARK_CLICK(cmdConnect_Click));
-    connect(cmdDisconnect, &QPushButton::clicked, this, SKYLARK_CLICK(cmdDisconnect_Click));
-    connect(TreeView1, &KeyedTree::mouseNotification, this, SKYLARK_CLICK(TreeView1_MouseUp));
-    connect(Command3, &QPushButton::clicked, this, SKYLARK_HANDLER(Command3_Click));
+    connect(cmdConnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdConnect_Click, Source::Click));
+    connect(cmdDisconnect, &QPushButton::clicked, this, SKYLARK_HANDLER(cmdDisconnect_Click, Source::Click));
+    connect(TreeView1, &KeyedTree::mouseNotification, this, SKYLARK_HANDLER(TreeView1_MouseUp, Source::Click));
+    connect(Command3, &QPushButton::clicked, this, SKYLARK_HANDLER(Command3_Click, kSettingsMissing));
     connect(Command7, &QPushButton::clicked, this, SKYLARK_HANDLER(Command7_Click));
+    // After its range check the arming ends silently on a fault.
     connect(Command4, &QPushButton::clicked, this, SKYLARK_HANDLER(Command4_Click));
     connect(Command6, &QPushButton::clicked, this, SKYLARK_HANDLER(Command6_Click));
-    connect(Command5, &QPushButton::clicked, this, SKYLARK_CLICK(Command5_Click));
+    connect(Command5, &QPushButton::clicked, this, SKYLARK_HANDLER(Command5_Click, Source::Click, kSettingsMissing));
     connect(Timer3, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer3_Timer));
-    connect(Timer4, &FormTimer::timeout, this, SKYLARK_TIMER(Timer4_Timer));
-    connect(Timer5, &FormTimer::timeout, this, SKYLARK_TIMER(Timer5_Timer));
-    connect(Timer6, &FormTimer::timeout, this, SKYLARK_TIMER(Timer6_Timer));
-    connect(Timer7, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer7_Timer));
+    connect(Timer4, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer4_Timer, Source::Timer, kSettingsWrong));
+    connect(Timer5, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer5_Timer, Source::Timer, kSettingsWrong));
+    // The disconnect stage ends its tick without a word to the operator.
+    connect(Timer6, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer6_Timer, Source::Timer));
+    connect(Timer7, &FormTimer::timeout, this, SKYLARK_HANDLER(Timer7_Timer, kSettingsWrong));
 }
 
 #undef SKYLARK_HANDLER
-#undef SKYLARK_TIMER
-#undef SKYLARK_CLICK
 
 void FTPform::setTabOrder()
 {
@@ -265,45 +264,58 @@ void FTPform::setTabOrder()
         w->setFocusPolicy(Qt::NoFocus);
 }
 
-void FTPform::dispatch(void (FTPform::*handler)(), const char* name)
+bool FTPform::guarded(const char* name, const QString& faultMessage, const std::function<void()>& step)
 {
     try {
-        (this->*handler)();
-    } catch (const std::exception& fault) {
-        // The handler stops where the fault happened; what it did before stays done. The
-        // fault is not the operator's to answer, but it must leave a trace.
-        EventLog::fault(name, fault);
+        step();
+        return true;
+    } catch (const std::exception&) {
+        reportFault(name, faultMessage, std::current_exception());
+        return false;
     }
 }
 
-void FTPform::dispatch(AsyncHandler handler, const char* name, Source source)
+void FTPform::reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault)
+{
+    // The handler stops where the fault happened; what it did before stays done. The
+    // fault must leave a trace, and the operator hears of it only in the handler's words.
+    try {
+        std::rethrow_exception(fault);
+    } catch (const std::exception& what) {
+        EventLog::fault(name, what, faultMessage.isEmpty() ? QString() : QStringLiteral("shown: ") + faultMessage);
+    } catch (...) {
+        EventLog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
+    }
+    if (!faultMessage.isEmpty())
+        m_platform.showMessage(faultMessage);
+}
+
+void FTPform::dispatch(void (FTPform::*handler)(), const char* name, const QString& faultMessage)
+{
+    guarded(name, faultMessage, [this, handler] { (this->*handler)(); });
+}
+
+void FTPform::dispatch(AsyncHandler handler, const char* name, Source source, const QString& faultMessage)
 {
     if (source == Source::Click && (m_session.busy() || !m_waitingClicks.empty())) {
         // Served after the call under way, with the tree's selection of this moment.
         QTreeWidgetItem* selected = TreeView1->selectedNode();
-        m_waitingClicks.push_back({handler, name, selected ? KeyedTree::key(selected) : QString()});
+        m_waitingClicks.push_back({handler, name, faultMessage, selected ? KeyedTree::key(selected) : QString()});
         EventLog::info(QStringLiteral("click: %1 waits for the call under way").arg(QLatin1String(name)));
         showBusy();
         return;
     }
-    startHandler(handler, name, source);
+    startHandler(handler, name, source, faultMessage);
 }
 
-void FTPform::startHandler(AsyncHandler handler, const char* name, Source source)
+void FTPform::startHandler(AsyncHandler handler, const char* name, Source source, const QString& faultMessage)
 {
     const bool clicked = source == Source::Click;
     if (clicked)
         ++m_clicksRunning;
-    m_handlers.start((this->*handler)(), [this, name, clicked](const std::exception_ptr& error) {
-        if (error) {
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& fault) {
-                EventLog::fault(name, fault);
-            } catch (...) {
-                EventLog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
-            }
-        }
+    m_handlers.start((this->*handler)(), [this, name, clicked, faultMessage](const std::exception_ptr& fault) {
+        if (fault)
+            reportFault(name, faultMessage, fault);
         if (clicked)
             --m_clicksRunning;
     });
@@ -324,10 +336,10 @@ void FTPform::serveWaiting()
                 TreeView1->clearSelection();
             }
         }
-        startHandler(click.handler, click.name, Source::Click);
+        startHandler(click.handler, click.name, Source::Click, click.faultMessage);
     }
     if (!m_session.busy() && m_lateDisconnect && !m_disconnecting)
-        m_handlers.start(lateDisconnect());
+        startHandler(&FTPform::lateDisconnect, "Timer6_Timer", Source::Timer, {});
     showBusy();
 }
 

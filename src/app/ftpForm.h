@@ -24,6 +24,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <optional>
 
 class DirListBox;
@@ -50,6 +52,9 @@ public:
     // The load event: runs the start-up before the window is first shown. Returns
     // false when it ended the program on the missing-files path.
     bool Form_Load();
+    // Arms the hourly upload as a click on "下の時間に毎時転送" does, with the same checks
+    // and messages: for a start without anyone at the screen (--arm).
+    void armHourlyUpload();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,22 +114,24 @@ private:
         long wait = 0;
         QString hour, minute, second;
     };
-    void armProgramEnd();
     void awaitProgramEnd(const EndArming& arming);
     void programEndDue(const EndArming& arming);
     void endProgramNow();
-    Task<> transferManually();
     Task<> lateDisconnect();
 
-    // Runs a handler that has no fault handling of its own: a run-time fault ends it,
-    // and what it did before the fault stays done.
-    void dispatch(void (FTPform::*handler)(), const char* name);
+    // Runs a handler. A run-time fault ends it, what it did before the fault stays
+    // done, the fault is logged under the handler's name, and the handler's one fixed
+    // message, where it has one, is shown.
+    void dispatch(void (FTPform::*handler)(), const char* name, const QString& faultMessage = {});
     // The same for a handler that waits for the network. A click waits for the call
     // under way (and for the clicks before it), as a blocked window would have queued it.
     using AsyncHandler = Task<> (FTPform::*)();
     enum class Source { Timer, Click };
-    void dispatch(AsyncHandler handler, const char* name, Source source);
-    void startHandler(AsyncHandler handler, const char* name, Source source);
+    void dispatch(AsyncHandler handler, const char* name, Source source, const QString& faultMessage = {});
+    void startHandler(AsyncHandler handler, const char* name, Source source, const QString& faultMessage);
+    // The guard itself: runs a step of the handler `name`; false when a fault ended it.
+    bool guarded(const char* name, const QString& faultMessage, const std::function<void()>& step);
+    void reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault);
     // After an answer: the clicks that waited, then an hourly disconnect that came due
     // during the call, while no call is under way.
     void serveWaiting();
@@ -205,6 +212,7 @@ private:
     struct WaitingClick {
         AsyncHandler handler;
         const char* name;
+        QString faultMessage;
         QString selectedKey; // the tree's selection when the click came
     };
     TaskSet m_handlers;                       // handlers under way; those left at the end go with the window
