@@ -8,8 +8,8 @@
 //   bench_idle hourly|end|bare [SECONDS=60]
 // prints "IDLE mode cpu_seconds wall_seconds percent_of_one_core"
 
-#include "app/ftpForm.h"
-#include "app/platform.h"
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
 #include "benchutil.h"
 #include "formaccess.h"
 

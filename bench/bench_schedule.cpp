@@ -13,9 +13,9 @@
 #include "ftptestserver.h"
 #include "programfolder.h"
 
-#include "app/formTimer.h"
-#include "app/ftpForm.h"
-#include "app/platform.h"
+#include "window/scheduler/formTimer.h"
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -9,7 +9,7 @@
 // ftp-ca.pem or known_hosts; CURLTRUST is what the curl command line needs to trust the
 // same server ("--cacert cert.pem" or "--hostpubsha256 ...").
 
-#include "ftp/secureOptions.h"
+#include "core/ftp/secureOptions.h"
 #include "uploadcycle.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 //
 //   bench_startup [--memory]
 
-#include "app/runSkylark.h"
+#include "window/app/runSkylark.h"
 #include "benchutil.h"
 
 #include <QCoreApplication>

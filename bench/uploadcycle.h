@@ -4,9 +4,9 @@
 // minimal libcurl client in this process, the floor), shared by the plain and the
 // secure benchmark.
 
-#include "base/task.h"
+#include "core/base/task.h"
 #include "benchutil.h"
-#include "ftp/sessionThread.h"
+#include "core/ftp/sessionThread.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

@@ -2,7 +2,7 @@
 // crash but a URL that points somewhere else than the box said: another host or port,
 // another folder, or a line break that reaches the control connection. libcurl's own
 // URL parser is the judge of what a URL means.
-#include "ftp/serverAddress.h"
+#include "core/ftp/serverAddress.h"
 
 #include <curl/curl.h>
 

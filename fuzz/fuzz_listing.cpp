@@ -2,7 +2,7 @@
 // must be a real name taken from the line (never ".", "..", empty or with a line break
 // that would later end up in a command), and the copy into the fixed-size find record
 // must stay inside it and never cut a UTF-8 character in half.
-#include "ftp/ftpListing.h"
+#include "core/ftp/ftpListing.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The control reply reader on arbitrary server output. However the bytes are cut into
 // pieces, the reader must come to the same replies; what it holds stays within its caps;
 // and a reply it reports starts with the code it reports.
-#include "ftp/ftpReply.h"
+#include "core/ftp/ftpReply.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // written by older versions on other systems, so any bytes may arrive. A RuntimeFault
 // is the reader's way of saying the record is bad and is fine; anything else (another
 // exception, a sanitizer report, a broken invariant) is a fault.
-#include "base/runtimeFault.h"
-#include "app/settingsFile.h"
+#include "core/base/runtimeFault.h"
+#include "core/app/settingsFile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // file travels under a temporary name and is renamed over the old one. Against the
 // real server, with the connection cut in the middle of an upload and with servers
 // that refuse the temporary name or the rename.
-#include "base/eventLog.h"
+#include "core/base/eventLog.h"
 #include "formharness.h"
 #include "testfiles.h"
 

@@ -2,9 +2,9 @@
 // anyone types, control characters and line breaks, Japanese everywhere, and servers
 // that never end a line, send one enormous listing line or answer with junk.
 #include "formharness.h"
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
-#include "ftp/serverAddress.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
+#include "core/ftp/serverAddress.h"
 
 #include <QDir>
 #include <QElapsedTimer>

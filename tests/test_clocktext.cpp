@@ -1,6 +1,6 @@
 // The clock text and the number rules that the scheduler's comparisons rest on.
-#include "base/runtimeFault.h"
-#include "scheduler/clockText.h"
+#include "core/base/runtimeFault.h"
+#include "core/scheduler/clockText.h"
 
 #include <QTest>
 

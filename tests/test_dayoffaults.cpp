@@ -4,11 +4,11 @@
 // missing, empty or large. Each fault must show exactly its own message (or none),
 // must not hold the window past the network bounds, must not stop the next hour, and
 // after the day nothing may be left open.
-#include "base/eventLog.h"
+#include "core/base/eventLog.h"
 #include "formharness.h"
 #include "testfiles.h"
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QDir>
 #include <QElapsedTimer>

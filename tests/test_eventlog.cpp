@@ -1,7 +1,7 @@
 // The event log: one well-formed line per event in the file and on standard error, the
 // size cap, a folder or disk that cannot take the log, secrets, and text that would
 // break a line or is not valid UTF-8.
-#include "base/eventLog.h"
+#include "core/base/eventLog.h"
 
 #include "stderrcapture.h"
 #include "testfiles.h"

@@ -1,7 +1,7 @@
 // The timers' line-up with the wall clock: ticks just after each whole and half second
 // whenever the timer was armed, one fixed order of the timers within a tick, and a
 // clock set back or forward that neither stops the ticks nor makes up for lost ones.
-#include "app/formTimer.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QDateTime>
 #include <QMap>

@@ -1,6 +1,6 @@
 // Listing parsers and remote addressing: the pure rules under the FTP calls.
-#include "ftp/ftpListing.h"
-#include "ftp/serverAddress.h"
+#include "core/ftp/ftpListing.h"
+#include "core/ftp/serverAddress.h"
 
 #include <QtTest>
 

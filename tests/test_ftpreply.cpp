@@ -1,5 +1,5 @@
 // Reading control replies out of what a server sends, well-formed or not.
-#include "ftp/ftpReply.h"
+#include "core/ftp/ftpReply.h"
 
 #include <QtTest>
 

@@ -7,9 +7,9 @@
 #include "programfolder.h"
 #include "testfiles.h"
 
-#include "app/platform.h"
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
+#include "window/app/platform.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QApplication>
 #include <QFile>

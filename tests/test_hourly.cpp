@@ -2,7 +2,7 @@
 // stages, driven by a stepped clock against a real FTP server.
 #include "formharness.h"
 #include "testfiles.h"
-#include "ftp/modWinInet.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QFile>
 #include <QTest>

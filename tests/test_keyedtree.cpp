@@ -1,7 +1,7 @@
 // The remote tree's node collection and the picture store it draws from.
-#include "app/imageList.h"
-#include "base/runtimeFault.h"
-#include "app/keyedTree.h"
+#include "window/ftp/imageList.h"
+#include "core/base/runtimeFault.h"
+#include "window/ftp/keyedTree.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // The drive, folder and file lists against real folders on disk.
 
-#include "base/runtimeFault.h"
-#include "local/dirListBox.h"
-#include "local/driveListBox.h"
-#include "local/fileListBox.h"
-#include "local/volumes.h"
+#include "core/base/runtimeFault.h"
+#include "window/local/dirListBox.h"
+#include "window/local/driveListBox.h"
+#include "window/local/fileListBox.h"
+#include "core/local/volumes.h"
 
 #include <QDir>
 #include <QElapsedTimer>

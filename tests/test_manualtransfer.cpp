@@ -1,7 +1,7 @@
 // The manual transfer and the local lists that follow each other, against a real FTP
 // server.
 #include "formharness.h"
-#include "ftp/modWinInet.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The WinInet-style calls against a real FTP server (pyftpdlib on loopback).
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
 #include "ftptestserver.h"
 #include "wininettest.h"
 #include "testfiles.h"

@@ -7,9 +7,9 @@
 #include "stderrcapture.h"
 #include "testfiles.h"
 
-#include "base/eventLog.h"
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
+#include "core/base/eventLog.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QTest>
 #include <QUrl>

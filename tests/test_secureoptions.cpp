@@ -3,9 +3,9 @@
 // the requests and the test reads back what reached the server: trust is settled before
 // any password leaves, and every refusal carries the reason the operator is told.
 
-#include "ftp/ftpConnection.h"
-#include "ftp/secureOptions.h"
-#include "ftp/serverAddress.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/secureOptions.h"
+#include "core/ftp/serverAddress.h"
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"

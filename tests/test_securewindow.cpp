@@ -3,8 +3,8 @@
 // for plain FTP, and the hourly cycle on the stepped clock for every scheme. The window's own
 // plain test server stands by unused.
 #include "formharness.h"
-#include "ftp/modWinInet.h"
-#include "ftp/secureOptions.h"
+#include "core/ftp/modWinInet.h"
+#include "core/ftp/secureOptions.h"
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
 #include "testfiles.h"

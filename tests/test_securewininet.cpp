@@ -3,9 +3,9 @@
 // reaching the operator with its WinInet code and a reason, never with the password on
 // the wire.
 
-#include "ftp/ftpConnection.h"
-#include "ftp/modWinInet.h"
-#include "ftp/secureOptions.h"
+#include "core/ftp/ftpConnection.h"
+#include "core/ftp/modWinInet.h"
+#include "core/ftp/secureOptions.h"
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"

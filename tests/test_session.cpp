@@ -1,7 +1,7 @@
 // Connect, Disconnect, closing the window, and the server's folders in the tree,
 // against a real FTP server.
 #include "formharness.h"
-#include "ftp/modWinInet.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,9 +1,9 @@
 // The session's thread against a real server: calls given by several coroutines run one
 // at a time in the order given and answer on the thread that gave them; the end cuts
 // the call under way short, drops the calls not yet made, and no answer comes after it.
-#include "base/eventLog.h"
-#include "base/task.h"
-#include "ftp/sessionThread.h"
+#include "core/base/eventLog.h"
+#include "core/base/task.h"
+#include "core/ftp/sessionThread.h"
 #include "ftptestserver.h"
 #include "testfiles.h"
 

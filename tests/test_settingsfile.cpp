@@ -1,7 +1,7 @@
 // The settings line: the reader's comma arithmetic (files from earlier versions depend
 // on its exact results), decoding, and a writer that never loses the old file.
-#include "base/runtimeFault.h"
-#include "app/settingsFile.h"
+#include "core/base/runtimeFault.h"
+#include "core/app/settingsFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // turning while a call runs, clicks made meanwhile are served after it in the order
 // made, the hourly stages keep the order of a blocked window, and closing, End and the
 // program end never wait for the server.
-#include "base/eventLog.h"
+#include "core/base/eventLog.h"
 #include "formharness.h"
 #include "testfiles.h"
 

@@ -2,8 +2,8 @@
 // enabling rule, saving the settings, and the ways the window ends.
 #include "fakeplatform.h"
 #include "formaccess.h"
-#include "ftp/modWinInet.h"
-#include "local/volumes.h"
+#include "core/ftp/modWinInet.h"
+#include "core/local/volumes.h"
 #include "programfolder.h"
 
 #include <QTest>

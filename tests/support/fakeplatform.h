@@ -3,7 +3,7 @@
 // box (each answered at once with OK), and an "end" that is recorded instead of ending
 // the test process.
 
-#include "app/platform.h"
+#include "window/app/platform.h"
 
 #include <QPointer>
 #include <QStringList>

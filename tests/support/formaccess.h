@@ -11,12 +11,12 @@
 //   f.settle();                     // the connect runs on the session's thread
 //   QVERIFY(f.session().connected());
 
-#include "app/formTimer.h"
-#include "app/ftpForm.h"
-#include "app/keyedTree.h"
-#include "local/dirListBox.h"
-#include "local/driveListBox.h"
-#include "local/fileListBox.h"
+#include "window/scheduler/formTimer.h"
+#include "window/app/ftpForm.h"
+#include "window/ftp/keyedTree.h"
+#include "window/local/dirListBox.h"
+#include "window/local/driveListBox.h"
+#include "window/local/fileListBox.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // A started window beside its own FTP test server: the program folder, the platform
 // stand-in and the server, with the connection boxes pointing at that server.
 
-#include "app/ftpForm.h"
+#include "window/app/ftpForm.h"
 #include "formaccess.h"
 #include "fakeplatform.h"
 #include "ftptestserver.h"

@@ -2,7 +2,7 @@
 // The desktop platform (real boxes, real waits) in a program folder of the test's and on
 // a clock the test moves.
 
-#include "app/platform.h"
+#include "window/app/platform.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 // Helpers for tests that drive the WinInet-shaped calls directly: handles, the last
 // response, a folder's listing.
 
-#include "ftp/modWinInet.h"
+#include "core/ftp/modWinInet.h"
 
 #include <QString>
 #include <QStringList>

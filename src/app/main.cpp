@@ -1,6 +1,0 @@
-#include "app/runSkylark.h"
-
-int main(int argc, char** argv)
-{
-    return runSkylark(argc, argv);
-}

@@ -1,0 +1,286 @@
+#include "core/ftp/ftpSession.h"
+
+#include "core/base/eventLog.h"
+#include "core/ftp/modWinInet.h"
+#include "core/ftp/secureOptions.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+namespace {
+
+ServerReply lastResponse()
+{
+    std::int32_t code = 0;
+    std::int32_t length = 0;
+    InternetGetLastResponseInfoA(&code, nullptr, &length);
+    std::string buffer(static_cast<size_t>(length < 0 ? 0 : length) + 1, '\0');
+    InternetGetLastResponseInfoA(&code, buffer.data(), &length);
+    return ServerReply{code, QString::fromLocal8Bit(buffer.c_str())};
+}
+
+// Everything this thread's last call left to tell. The error code first: asking for the
+// reply is a call of its own, which sets it anew.
+FtpFailure lastFailure(const char* call)
+{
+    FtpFailure failure;
+    failure.code = GetLastError();
+    failure.call = QString::fromLatin1(call);
+    failure.libraryText = QString::fromStdString(LastLibraryErrorText());
+    failure.reply = lastResponse();
+    return failure;
+}
+
+QString recordName(const WIN32_FIND_DATA& record)
+{
+    return QString::fromLocal8Bit(record.cFileName, static_cast<qsizetype>(strnlen(record.cFileName, MAX_PATH)));
+}
+
+RemoteEntry entryOf(const WIN32_FIND_DATA& record)
+{
+    return RemoteEntry{recordName(record), record.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY};
+}
+
+QString outcome(const std::optional<FtpFailure>& failure)
+{
+    return failure ? QStringLiteral("failed ") + FtpSession::describe(*failure) : QStringLiteral("ok");
+}
+
+} // namespace
+
+FtpSession::~FtpSession()
+{
+    close();
+}
+
+std::optional<FtpFailure> FtpSession::openInternet(const QString& proxy)
+{
+    const QByteArray proxyName = proxy.toLocal8Bit();
+    if (!proxyName.isEmpty())
+        m_internet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PROXY, proxyName.constData(), nullptr, 0);
+    else
+        m_internet = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (m_internet == 0)
+        return lastFailure("InternetOpen");
+    return std::nullopt;
+}
+
+std::optional<FtpFailure> FtpSession::connect(const QString& server, const QString& user, const QString& password,
+                                              bool passive)
+{
+    // Whatever reports on this session later (a reply, libcurl's words) must not carry it.
+    EventLog::addSecret(password);
+    const std::int32_t flags = passive ? INTERNET_FLAG_PASSIVE : 0;
+    QElapsedTimer watch;
+    watch.start();
+    m_ftp = InternetConnectA(m_internet, server.toLocal8Bit().constData(), 0, user.toLocal8Bit().constData(),
+                             password.toLocal8Bit().constData(), INTERNET_SERVICE_FTP, flags, 0);
+    std::optional<FtpFailure> failure;
+    if (m_ftp == 0)
+        failure = lastFailure("InternetConnect");
+    m_directUploads = false;
+    m_server = server;
+    m_folder.clear();
+    const QString event =
+        QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
+            .arg(EventLog::quote(server), EventLog::quote(user), passive ? QStringLiteral("yes") : QStringLiteral("no"),
+                 outcome(failure), EventLog::took(watch));
+    failure ? EventLog::warning(event) : EventLog::info(event);
+    return failure;
+}
+
+void FtpSession::disconnect()
+{
+    if (m_ftp != 0) {
+        QElapsedTimer watch;
+        watch.start();
+        InternetCloseHandle(m_ftp);
+        EventLog::info(
+            QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+    }
+    m_ftp = 0;
+}
+
+void FtpSession::close()
+{
+    disconnect();
+    if (m_internet != 0)
+        InternetCloseHandle(m_internet);
+    m_internet = 0;
+}
+
+bool FtpSession::changeFolder(const QString& folder)
+{
+    QElapsedTimer watch;
+    watch.start();
+    if (FtpSetCurrentDirectoryA(m_ftp, folder.toLocal8Bit().constData())) {
+        m_folder = folder;
+        return true;
+    }
+    EventLog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
+                          .arg(EventLog::quote(m_server), EventLog::quote(folder),
+                               outcome(lastFailure("FtpSetCurrentDirectory")), EventLog::took(watch)));
+    return false;
+}
+
+ListResult FtpSession::list()
+{
+    ListResult result;
+    WIN32_FIND_DATA record;
+    std::memset(record.cFileName, 0, sizeof record.cFileName);
+    const HINTERNET find = FtpFindFirstFileA(m_ftp, "*.*", &record, 0, 0);
+    if (find == 0) {
+        if (GetLastError() == ERROR_NO_MORE_FILES) {
+            result.empty = true;
+            return result;
+        }
+        result.failure = lastFailure("FtpFindFirstFile");
+        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
+                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(result.failure)));
+        return result;
+    }
+    result.entries.append(entryOf(record));
+    for (;;) {
+        std::memset(record.cFileName, 0, sizeof record.cFileName);
+        if (!InternetFindNextFileA(find, &record))
+            break;
+        result.entries.append(entryOf(record));
+    }
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        result.failure = lastFailure("InternetFindNextFile");
+        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
+                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder))
+                              .arg(result.entries.size())
+                              .arg(outcome(result.failure)));
+    }
+    InternetCloseHandle(find);
+    return result;
+}
+
+QString FtpSession::temporaryName(const QString& remoteName)
+{
+    // One fixed name per image: a cut-short upload leaves at most this one file behind,
+    // and the next upload of the same image replaces it.
+    return remoteName + QStringLiteral(".part");
+}
+
+std::optional<FtpFailure> FtpSession::putDirect(const QByteArray& localFile, const QByteArray& remoteName,
+                                                std::int32_t transferType)
+{
+    if (!FtpPutFileA(m_ftp, localFile.constData(), remoteName.constData(), transferType, 0))
+        return lastFailure("FtpPutFile");
+    return std::nullopt;
+}
+
+void FtpSession::uploadDirectlyFromNowOn(const char* why)
+{
+    m_directUploads = true;
+    EventLog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
+                                     "this session")
+                          .arg(QLatin1String(why)));
+}
+
+std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QString& remoteName,
+                                              std::int32_t transferType)
+{
+    QElapsedTimer watch;
+    watch.start();
+    const QFileInfo local(localFile);
+    if (local.isFile() && local.size() == 0) {
+        // A camera or generator that crashed while writing leaves the image empty; sent,
+        // it would replace the good one on the server.
+        EventLog::warning(QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=0 result=not sent: the "
+                                         "image is empty")
+                              .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
+                                   EventLog::quote(localFile)));
+        return FtpFailure{ERROR_HANDLE_EOF, QStringLiteral("FtpPutFile"), {}, {}};
+    }
+    std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
+    const QString event =
+        QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
+            .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
+                 EventLog::quote(localFile), local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
+                 outcome(failure), EventLog::took(watch));
+    failure ? EventLog::warning(event) : EventLog::info(event);
+    return failure;
+}
+
+namespace {
+
+// Replies that refuse a name as such: a server that will not store a file called
+// "x.jpg.part" (550, 553), or has no rename to offer (500, 502, 504 as well). Anything
+// else (a full disk, a dropped link) is a failure of this upload, not of the method.
+bool refusesTheName(const ServerReply& reply, std::initializer_list<int> codes)
+{
+    return std::find(codes.begin(), codes.end(), reply.code) != codes.end();
+}
+
+} // namespace
+
+std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, const QString& remoteName,
+                                                    std::int32_t transferType)
+{
+    const QByteArray local = localFile.toLocal8Bit();
+    const QByteArray remote = remoteName.toLocal8Bit();
+    if (m_directUploads)
+        return putDirect(local, remote, transferType);
+
+    const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
+    if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
+        const bool began = LastUploadBegan();
+        const FtpFailure failure = lastFailure("FtpPutFile");
+        if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && !began && refusesTheName(failure.reply, {550, 553})) {
+            // Refused before a byte went: the name itself is not allowed here, and the
+            // final name is all this server will take.
+            auto direct = putDirect(local, remote, transferType);
+            if (!direct)
+                uploadDirectlyFromNowOn("refused an upload under a temporary name");
+            return direct;
+        }
+        // The transfer failed (a full disk, a dropped connection, a stall): the final
+        // name keeps the complete file it had. A server that answered gets the part
+        // that arrived taken away; over a lost connection it waits for the next upload
+        // to replace it.
+        if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && began)
+            FtpDeleteFileA(m_ftp, temporary.constData());
+        EventLog::warning(QStringLiteral("upload: %1 failed while under its temporary name; %2 on the server is left "
+                                         "as it was")
+                              .arg(EventLog::quote(remoteName), EventLog::quote(remoteName)));
+        return failure;
+    }
+    if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
+        const FtpFailure failure = lastFailure("FtpRenameFile");
+        if (failure.code != ERROR_INTERNET_EXTENDED_ERROR ||
+            !refusesTheName(failure.reply, {500, 502, 504, 550, 553})) {
+            FtpFailure asUpload = failure;
+            asUpload.call = QStringLiteral("FtpPutFile");
+            return asUpload;
+        }
+        FtpDeleteFileA(m_ftp, temporary.constData());
+        auto direct = putDirect(local, remote, transferType);
+        if (!direct)
+            uploadDirectlyFromNowOn("refused to rename an uploaded file over its final name");
+        return direct;
+    }
+    return std::nullopt;
+}
+
+QString FtpSession::describe(const FtpFailure& failure)
+{
+    const ServerReply& reply = failure.reply;
+    return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
+        .arg(failure.call)
+        .arg(failure.code)
+        .arg(QLatin1String(errorName(failure.code)), EventLog::quote(failure.libraryText),
+             EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+}
+
+void FtpSession::useTrustFolder(const QString& folder)
+{
+    SetTrustFolder(folder.toStdString());
+}

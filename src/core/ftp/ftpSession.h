@@ -1,0 +1,107 @@
+#pragma once
+// One FTP session: the Internet handle opened at start-up, the session handle of a
+// connect, and whether a session is open. Its calls block; SessionThread runs them on a
+// thread of their own. Every operation answers with its result; the window decides
+// what to show. Each
+// connect, disconnect, upload, and each failed folder change or listing is written to
+// the event log with its result and the time it took; the password never is. The
+// WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
+// handles or its last-error state.
+
+#include "core/ftp/winInetCodes.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// The server's reply: its code and its text (lines joined by "\n").
+struct ServerReply {
+    std::int32_t code = 0;
+    QString text;
+};
+
+// A call of the FTP layer that failed, with all there is to tell about it, taken when
+// it failed: its error code (winInetCodes.h; ERROR_INTERNET_EXTENDED_ERROR means the
+// server answered with an error, and reply holds that answer), the name of the call,
+// the server's last reply and libcurl's own words for the failure.
+struct FtpFailure {
+    std::uint32_t code = 0;
+    QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
+    ServerReply reply;
+    QString libraryText;
+};
+
+// One entry of a folder listing.
+struct RemoteEntry {
+    QString name;
+    bool isFolder = false;
+};
+
+// What listing a folder came to: its entries in the server's order. An empty folder is
+// not a failure of the call; a listing cut short keeps the entries read before the
+// failure.
+struct ListResult {
+    QList<RemoteEntry> entries;
+    bool empty = false;
+    std::optional<FtpFailure> failure;
+};
+
+class FtpSession {
+public:
+    FtpSession() = default;
+    ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // Opens the Internet handle, direct or through the proxy when one is given.
+    std::optional<FtpFailure> openInternet(const QString& proxy);
+    bool internetOpen() const { return m_internet != 0; }
+    // A session is open: from a successful connect() to disconnect() or close().
+    bool connected() const { return m_ftp != 0; }
+
+    // Logs in. On failure the session stays closed.
+    std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
+                                      bool passive);
+    // Ends the session; the Internet handle stays open, so the window can connect again.
+    void disconnect();
+    // Ends the session and closes the Internet handle.
+    void close();
+
+    // Makes a folder the current one. False when the server refused it or the call failed.
+    bool changeFolder(const QString& folder);
+    // Lists the current folder.
+    ListResult list();
+
+    // Sends a local file into the current folder under the remote name, as the transfer
+    // type (FTP_TRANSFER_TYPE_BINARY, FTP_TRANSFER_TYPE_ASCII) says. The file goes
+    // to a temporary name first and is then renamed over the remote name, so that name
+    // only ever holds a complete file; a server that refuses the temporary name or the
+    // rename gets the file under its final name, for the rest of the session.
+    std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
+    // The name a file travels under before it replaces the remote name.
+    static QString temporaryName(const QString& remoteName);
+
+    // A failure in the log's words: its call, code and name, libcurl's text for it and
+    // the server's last reply.
+    static QString describe(const FtpFailure& failure);
+    // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
+    // every session of the process.
+    static void useTrustFolder(const QString& folder);
+
+private:
+    std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,
+                                            std::int32_t transferType);
+    std::optional<FtpFailure> putDirect(const QByteArray& localFile, const QByteArray& remoteName,
+                                        std::int32_t transferType);
+    void uploadDirectlyFromNowOn(const char* why);
+
+    friend class SessionThread; // hands the handles to the window's view of the session
+
+    std::int32_t m_internet = 0;  // Internet handle; 0 when not open
+    std::int32_t m_ftp = 0;       // session handle; 0 when no session
+    QString m_server;             // of the open session, for the log
+    QString m_folder;             // the last folder made current, for the log; empty: the login folder
+    bool m_directUploads = false; // this session's server refused a temporary name or the rename
+};

@@ -1,0 +1,6 @@
+#include "window/app/runSkylark.h"
+
+int main(int argc, char** argv)
+{
+    return runSkylark(argc, argv);
+}

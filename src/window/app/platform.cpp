@@ -1,0 +1,161 @@
+#include "window/app/platform.h"
+
+#include "core/base/eventLog.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+QElapsedTimer& monotonic()
+{
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return timer;
+}
+} // namespace
+
+QTime DesktopPlatform::timeOfDay()
+{
+    return QTime::currentTime();
+}
+
+double DesktopPlatform::monotonicSeconds()
+{
+    return static_cast<double>(monotonic().nsecsElapsed()) / 1e9;
+}
+
+void DesktopPlatform::showMessage(const QString& text)
+{
+    if (m_endRequested) {
+        EventLog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(EventLog::quote(text)));
+        return;
+    }
+    // A lasting fault seen on every timer tick must not pile up boxes: while a box with
+    // this very text is open, another one adds nothing.
+    for (const QMessageBox* open : std::as_const(m_openBoxes))
+        if (open->text() == text)
+            return;
+    // Every open box holds a nested event loop on the stack, and texts that differ each
+    // time (a reply naming a session or a time) would nest without end over months with
+    // nobody pressing OK, until the stack runs out. Past this many, the log alone has it.
+    constexpr qsizetype kMostOpenBoxes = 16;
+    if (m_openBoxes.size() >= kMostOpenBoxes) {
+        EventLog::warning(
+            QStringLiteral("box: not shown %1 (%2 open already)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
+    m_openBoxes.append(&box);
+    // Where nobody looks at the screen, the log is the only place a box is seen.
+    EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
+    // exec() runs a nested event loop, so timer ticks keep arriving while the box waits
+    // for its OK: an hourly upload is never held up by a box from an earlier hour.
+    box.exec();
+    m_openBoxes.removeOne(&box);
+    EventLog::info(QStringLiteral("box: closed %1").arg(EventLog::quote(text)));
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+int endRequestPipe[2] = {-1, -1};
+
+// Only the signal's number crosses into the event loop: nothing else is safe to do here.
+void onSignal(int number)
+{
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(endRequestPipe[1], &byte, 1);
+}
+
+// Calls `handler` from the event loop, with the signal's name, when the process is asked
+// to end from outside (SIGTERM, SIGINT, SIGHUP), instead of dying on the spot.
+void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
+{
+    if (endRequestPipe[0] < 0) {
+        if (::pipe(endRequestPipe) != 0)
+            return;
+        for (int fd : endRequestPipe) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    auto* notifier = new QSocketNotifier(endRequestPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
+        unsigned char byte = 0;
+        while (::read(endRequestPipe[0], &byte, 1) == 1) {
+            const int number = byte;
+            handler(number == SIGTERM  ? QStringLiteral("SIGTERM")
+                    : number == SIGINT ? QStringLiteral("SIGINT")
+                    : number == SIGHUP ? QStringLiteral("SIGHUP")
+                                       : QStringLiteral("signal %1").arg(number));
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+}
+} // namespace
+#else
+namespace {
+// Where the platform has no such signals, nothing asks the program to end.
+void OnEndRequest(QObject*, std::function<void(const QString&)>) {}
+} // namespace
+#endif
+
+void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QString& signal)> close)
+{
+    OnEndRequest(context, [this, close = std::move(close)](const QString& signal) {
+        if (m_endRequested)
+            return; // a second signal while the first is handled
+        m_endRequested = true;
+        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
+        // Each box's loop ends once this handler returns to it; the innermost first.
+        for (qsizetype i = m_openBoxes.size(); i-- > 0;)
+            m_openBoxes[i]->done(QMessageBox::Ok);
+        close(signal);
+        QCoreApplication::quit();
+    });
+}
+
+void DesktopPlatform::endProcess()
+{
+    if (m_onEnd)
+        m_onEnd();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+QString DesktopPlatform::applicationFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+void DesktopPlatform::callAt(double at, QObject* context, std::function<void()> then)
+{
+    if (!context)
+        return;
+    // Rounded up: a precise timer never comes early by a fraction of a millisecond.
+    const double ms = std::ceil((at - monotonicSeconds()) * 1000.0);
+    QTimer::singleShot(static_cast<int>(std::clamp(ms, 0.0, 2147483647.0)), Qt::PreciseTimer, context, std::move(then));
+}

@@ -1,0 +1,139 @@
+// The program from its command line to its end.
+#include "window/app/runSkylark.h"
+
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
+#include "core/base/eventLog.h"
+#include "core/base/instanceLock.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+// Exit status of a Skylark that found its folder taken by another one; a service
+// manager is told not to restart on it.
+constexpr int kExitFolderTaken = 3;
+
+const QCommandLineOption kArm(QStringLiteral("arm"),
+                              QStringLiteral("Press \"下の時間に毎時転送\" once the window is up, as after a "
+                                             "click: the hourly upload starts without anyone at the screen."));
+
+void describe(QCoreApplication& app, QCommandLineParser& parser)
+{
+    app.setApplicationName(QStringLiteral("Skylark"));
+    app.setApplicationVersion(QStringLiteral(SKYLARK_VERSION));
+    parser.setApplicationDescription(
+        QStringLiteral("Uploads the hour's image (00.jpg to 23.jpg, beside the program) to an FTP server once an "
+                       "hour.\nOne Skylark runs per program folder; another one started there ends at once with "
+                       "exit status %1.\nEvents are logged to skylark.log beside the program and to standard error.")
+            .arg(kExitFolderTaken));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(kArm);
+}
+
+// Help and version need no window, so they also work where no display is.
+bool onlyAsksForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    return false;
+}
+
+} // namespace
+
+int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
+{
+#ifdef SIGPIPE
+    // Standard error may be a pipe whose reader goes away (a restarted journal): a
+    // failed write is ignored, it must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    if (onlyAsksForText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        describe(app, parser);
+        parser.process(app);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    describe(app, parser);
+    parser.process(app);
+    const bool arm = parser.isSet(kArm);
+
+    DesktopPlatform platform;
+    // Caught from here on: a stop that comes before any event loop runs waits for one,
+    // the start-up's box included, instead of killing the process.
+    FTPform* window = nullptr;
+    QString how = QStringLiteral("the window was closed");
+    platform.endOnRequest(&app, [&](const QString& signal) {
+        how = signal;
+        // As if the operator closed the window: the FTP session is closed politely.
+        if (window)
+            window->close();
+    });
+
+    const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
+    EventLog::open(folder);
+    EventLog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
+                       .arg(QCoreApplication::applicationVersion(), EventLog::quote(folder))
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(arm ? QStringLiteral(" --arm") : QString()));
+
+    InstanceLock lock(folder);
+    switch (lock.acquire()) {
+    case InstanceLock::Outcome::Mine:
+        break;
+    case InstanceLock::Outcome::Taken:
+        EventLog::error(QStringLiteral("end: another Skylark (%1) already runs in this folder; this one ends "
+                                       "(exit status %2)")
+                            .arg(lock.holder())
+                            .arg(kExitFolderTaken));
+        EventLog::close();
+        return kExitFolderTaken;
+    case InstanceLock::Outcome::Unavailable:
+        EventLog::warning(
+            QStringLiteral("lock: %1; a second Skylark in this folder would not be noticed").arg(lock.reason()));
+        break;
+    }
+    platform.setOnEnd([&lock] {
+        EventLog::info(QStringLiteral("end: the process ends at once"));
+        lock.release();
+    });
+
+    FTPform form(platform);
+    window = &form;
+    if (!form.Form_Load())
+        return 1;
+    if (platform.endRequested()) {
+        // Asked to end while the start-up showed a box: the window never shows.
+        EventLog::info(QStringLiteral("end: %1 (exit status 0)").arg(how));
+        lock.release();
+        return 0;
+    }
+    form.show();
+    if (arm) {
+        // Once the window is up: the same checks and messages as a click.
+        QTimer::singleShot(0, &form, [&form] {
+            EventLog::info(QStringLiteral("arm: pressing \"下の時間に毎時転送\" (--arm)"));
+            form.armHourlyUpload();
+        });
+    }
+    if (whenShown)
+        QTimer::singleShot(0, &form, whenShown);
+    const int rc = QApplication::exec();
+    EventLog::info(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
+    lock.release();
+    return rc;
+}

@@ -1,0 +1,100 @@
+// Opening and closing the interactive FTP session.
+#include "window/app/ftpForm.h"
+
+#include "window/app/messages.h"
+#include "window/scheduler/formTimer.h"
+#include "window/ftp/keyedTree.h"
+#include "window/app/platform.h"
+#include "core/base/eventLog.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+
+Task<> FTPform::cmdConnect_Click()
+{
+    if (m_session.connected() || !m_session.internetOpen())
+        co_return;
+    const QString server = text1->text();
+    const QString user = text2->text();
+    const QString password = text3->text();
+    if (server.isEmpty() || user.isEmpty() || password.isEmpty()) {
+        m_platform.showMessage(kEnterServerUserPassword);
+        co_return;
+    }
+    co_await ConnectSession(server, user, password);
+}
+
+Task<bool> FTPform::ConnectSession(QString server, QString user, QString password)
+{
+    const std::optional<FtpFailure> failure =
+        co_await m_session.connect(server, user, password, chkPassive->isChecked());
+    if (failure) {
+        ErrorOut(*failure);
+        co_return false;
+    }
+    EnableUI(true);
+    ShowListing(server);
+    co_await ListRemoteDir(QString());
+    if (!m_session.listing().isEmpty())
+        ShowListing(server);
+    co_return true;
+}
+
+Task<> FTPform::cmdDisconnect_Click()
+{
+    Label13->setText(QString());
+    if (Timer4->running())
+        EventLog::info(QStringLiteral("hourly: stopped by Disconnect"));
+    Timer4->setEnabled(false);
+    co_await EndSession();
+}
+
+Task<> FTPform::EndSession()
+{
+    // The Internet handle stays open, so the operator can connect again.
+    co_await m_session.disconnect();
+    RemoveServerNode();
+    EnableUI(true);
+}
+
+void FTPform::CloseSession()
+{
+    const bool wasConnected = m_session.connected();
+    stopNetwork(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
+    if (wasConnected)
+        RemoveServerNode();
+    ClearFields();
+    EnableUI(false);
+}
+
+void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
+{
+    m_session.end(how, why);
+    // Nothing waits for a call any more, and none is made after this.
+    m_waitingClicks.clear();
+    m_lateDisconnect.reset();
+    showBusy();
+}
+
+void FTPform::RemoveServerNode()
+{
+    // The server box stays editable while connected; if it was changed since, no node
+    // has its text as key. The session is closed all the same, so the one top-level
+    // node (the server) goes, rather than leaving the window half connected.
+    if (TreeView1->contains(text1->text())) {
+        TreeView1->remove(text1->text());
+        return;
+    }
+    while (QTreeWidgetItem* top = TreeView1->topLevelItem(0))
+        TreeView1->removeNode(top);
+}
+
+void FTPform::ClearFields()
+{
+    text1->setText(QString());
+    text2->setText(QString());
+    text3->setText(QString());
+    txtProxy->setText(QString());
+    m_session.clearListing();
+}

@@ -1,0 +1,126 @@
+// The three stages of an hourly cycle: connect ten seconds before the set second,
+// upload at it, disconnect ten seconds after. Each stage reads the minute and second
+// boxes on every tick and asks the scheduler's rules whether its time has come.
+//
+// A call of an earlier handler may still be under way when a stage comes due (a slow
+// server). A window blocked in that call could not have started a second connect or
+// another upload then, so those stages let their tick pass; the disconnect runs as soon
+// as the call is over, so no hour keeps its session.
+#include "window/app/ftpForm.h"
+
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "core/base/eventLog.h"
+#include "core/scheduler/hourlyRules.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+void logPassedOver(const char* stage)
+{
+    EventLog::info(QStringLiteral("hourly: the %1 stage is due while a call is under way; it lets this tick pass")
+                       .arg(QLatin1String(stage)));
+}
+} // namespace
+
+ClockParts FTPform::stampClock()
+{
+    Label6->setText(ClockNow());
+    return SplitClockText(Label6->text());
+}
+
+Task<> FTPform::Timer5_Timer()
+{
+    const QString minute = Text8->text();
+    const QString second = Text6->text();
+    const ClockParts now = stampClock();
+    if (!ConnectStageDue(minute, second, now) || m_session.connected() || !m_session.internetOpen())
+        co_return;
+    if (m_session.busy()) {
+        logPassedOver("connect");
+        co_return;
+    }
+    const QString server = text1->text();
+    if (server.isEmpty()) {
+        m_platform.showMessage(kEnterServer);
+        co_return;
+    }
+    co_await ConnectSession(server, text2->text(), text3->text());
+}
+
+Task<> FTPform::Timer4_Timer()
+{
+    Label13->setText(kHourlyRunning);
+    const QString minute = Text8->text();
+    const QString second = Text6->text();
+    const ClockParts now = stampClock();
+    if (!UploadStageDue(minute, second, now))
+        co_return;
+    if (m_session.busy()) {
+        logPassedOver("upload");
+        co_return;
+    }
+    if (sSendFile.isEmpty()) {
+        m_platform.showMessage(kChooseFileToUpload);
+        co_return;
+    }
+    QString folder = RemoteFolderOf(text1->text(), text4->text());
+    if (folder.isEmpty())
+        folder = QStringLiteral("\\");
+    // The upload goes ahead into the current folder even when the change failed.
+    co_await ChangeRemoteDir(folder);
+    const std::optional<FtpFailure> failure = co_await m_session.putFile(Text5->text(), sSendFile, lTransferType);
+    if (failure)
+        ErrorOut(*failure);
+}
+
+namespace {
+// Says that the disconnect stage's own call is under way, for as long as it lives.
+class Disconnecting {
+public:
+    explicit Disconnecting(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~Disconnecting() { m_flag = false; }
+    Disconnecting(const Disconnecting&) = delete;
+    Disconnecting& operator=(const Disconnecting&) = delete;
+
+private:
+    bool& m_flag;
+};
+} // namespace
+
+Task<> FTPform::Timer6_Timer()
+{
+    const QString minute = Text8->text();
+    const QString second = Text6->text();
+    const ClockParts now = stampClock();
+    if (!DisconnectStageDue(minute, second, now)) {
+        // One that came due during a call, and waits for a moment without one.
+        if (m_lateDisconnect && !m_session.busy())
+            co_await lateDisconnect();
+        co_return;
+    }
+    if (m_disconnecting)
+        co_return; // this second's first tick is closing the session already
+    if (m_session.busy()) {
+        if (!m_lateDisconnect) {
+            m_lateDisconnect = m_platform.monotonicSeconds();
+            EventLog::info(QStringLiteral("hourly: the disconnect stage is due while a call is under way; it runs as "
+                                          "soon as the call is over"));
+        }
+        co_return;
+    }
+    const Disconnecting disconnecting(m_disconnecting);
+    co_await EndSession();
+}
+
+Task<> FTPform::lateDisconnect()
+{
+    const double late = m_platform.monotonicSeconds() - *m_lateDisconnect;
+    m_lateDisconnect.reset();
+    EventLog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
+                       .arg(late, 0, 'f', 1));
+    const Disconnecting disconnecting(m_disconnecting);
+    co_await EndSession();
+}
