@@ -10,6 +10,7 @@
 
 #include "window/app/ftpForm.h"
 #include "window/app/platform.h"
+
 #include "benchutil.h"
 #include "formaccess.h"
 

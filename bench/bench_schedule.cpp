@@ -8,14 +8,14 @@
 //
 //   bench_schedule [CYCLES=60]
 
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
+#include "window/scheduler/formTimer.h"
+
 #include "benchutil.h"
 #include "formaccess.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
-
-#include "window/scheduler/formTimer.h"
-#include "window/app/ftpForm.h"
-#include "window/app/platform.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -10,6 +10,7 @@
 // same server ("--cacert cert.pem" or "--hostpubsha256 ...").
 
 #include "core/ftp/secureOptions.h"
+
 #include "uploadcycle.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ int main(int argc, char** argv)
     const std::string server = argv[1];
     const char* user = argv[2];
     const char* password = argv[3];
-    SetTrustFolder(argv[4]);
+    setTrustFolder(argv[4]);
     const int rounds = std::max(1, std::atoi(argv[7]));
     const std::string trust = argv[8];
     const bool sftp = server.rfind("sftp://", 0) == 0;

@@ -6,6 +6,7 @@
 //   bench_startup [--memory]
 
 #include "window/app/runSkylark.h"
+
 #include "benchutil.h"
 
 #include <QCoreApplication>

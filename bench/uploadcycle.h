@@ -5,8 +5,9 @@
 // secure benchmark.
 
 #include "core/base/task.h"
-#include "benchutil.h"
 #include "core/ftp/sessionThread.h"
+
+#include "benchutil.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

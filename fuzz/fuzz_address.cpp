@@ -4,9 +4,10 @@
 // URL parser is the judge of what a URL means.
 #include "core/ftp/serverAddress.h"
 
-#include <curl/curl.h>
+#include "fuzzcheck.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,8 +18,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "fuzzcheck.h"
 
 namespace {
 

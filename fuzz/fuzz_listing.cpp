@@ -4,6 +4,8 @@
 // must stay inside it and never cut a UTF-8 character in half.
 #include "core/ftp/ftpListing.h"
 
+#include "fuzzcheck.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +13,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "fuzzcheck.h"
 
 namespace {
 

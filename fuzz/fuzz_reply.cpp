@@ -3,12 +3,12 @@
 // and a reply it reports starts with the code it reports.
 #include "core/ftp/ftpReply.h"
 
+#include "fuzzcheck.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "fuzzcheck.h"
 
 namespace {
 

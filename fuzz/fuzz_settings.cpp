@@ -2,8 +2,10 @@
 // written by older versions on other systems, so any bytes may arrive. A RuntimeFault
 // is the reader's way of saying the record is bad and is fine; anything else (another
 // exception, a sanitizer report, a broken invariant) is a fault.
-#include "core/base/runtimeFault.h"
 #include "core/app/settingsFile.h"
+#include "core/base/runtimeFault.h"
+
+#include "fuzzcheck.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,8 +14,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#include "fuzzcheck.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ void checkRoundTrip(const QString& text)
             return;
     if (fields[5].size() != 2)
         return;
-    const QString line = LastSettingsLine(FormatSettingsRecord(fields).toUtf8());
-    const SettingsRecord back = ParseSettingsRecord(line);
+    const QString line = lastSettingsLine(formatSettingsRecord(fields).toUtf8());
+    const SettingsRecord back = parseSettingsRecord(line);
     require(back == fields);
 }
 
@@ -43,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QString line;
     try {
-        line = LastSettingsLine(bytes);
+        line = lastSettingsLine(bytes);
     } catch (const RuntimeFault&) {
         std::abort(); // reading the last line has no fault of its own to report
     }
     require(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')));
     try {
-        const SettingsRecord r = ParseSettingsRecord(line);
+        const SettingsRecord r = parseSettingsRecord(line);
         for (const QString& f : r)
             require(f.size() <= line.size());
     } catch (const RuntimeFault&) {

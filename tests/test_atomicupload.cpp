@@ -3,6 +3,7 @@
 // real server, with the connection cut in the middle of an upload and with servers
 // that refuse the temporary name or the rename.
 #include "core/base/eventLog.h"
+
 #include "formharness.h"
 #include "testfiles.h"
 
@@ -109,7 +110,7 @@ void TestAtomicUpload::cutShortKeepsTheOldImage()
 void TestAtomicUpload::serverRefusingTheRename()
 {
     QTemporaryDir logDir;
-    EventLog::open(logDir.path());
+    eventlog::open(logDir.path());
     FtpTestServerOptions options;
     options.refuseRename = true;
     Upload u(options);
@@ -127,7 +128,7 @@ void TestAtomicUpload::serverRefusingTheRename()
     u.sendNow();
     QCOMPARE(u.h.platform.messages, QStringList{kSent});
     QCOMPARE(u.h.server.commands().filter("STOR"), QStringList{"STOR 10.jpg"});
-    EventLog::close();
+    eventlog::close();
     QFile log(logDir.filePath("skylark.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -166,7 +167,7 @@ void TestAtomicUpload::refusalOfBothIsReportedAsBefore()
     u.h.f().Text6->setText("20");
     emit u.h.f().Timer3->timeout(); // the clock label, which the arming reads the hour from
     u.h.f().Command4->click();
-    StepClockTo(u.h, 10, 30, 20, 100);
+    stepClockTo(u.h, 10, 30, 20, 100);
     QCOMPARE(u.h.platform.messages.size(), 1);
     QVERIFY2(u.h.platform.messages[0].startsWith("FtpPutFile Extd Err: 550 "), qPrintable(u.h.platform.messages[0]));
     QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
@@ -179,13 +180,13 @@ void TestAtomicUpload::aDiskFullDuringTheUploadKeepsTheOldImage()
     // under the final name, which keeps yesterday's image whole, and the part that
     // arrived is taken away.
     QTemporaryDir logDir;
-    EventLog::open(logDir.path());
+    eventlog::open(logDir.path());
     FtpTestServerOptions options;
     options.fullAfterBytes = 30000;
     Upload u(options);
     QVERIFY(u.start());
     u.sendNow();
-    EventLog::close();
+    eventlog::close();
     QCOMPARE(u.h.platform.messages, QStringList{kFailed});
     QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
     QVERIFY(!u.onServerExists("pub/10.jpg.part"));

@@ -1,10 +1,11 @@
 // What operators type and servers send when things go wrong: boxes far longer than
 // anyone types, control characters and line breaks, Japanese everywhere, and servers
 // that never end a line, send one enormous listing line or answer with junk.
-#include "formharness.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
 #include "core/ftp/serverAddress.h"
+
+#include "formharness.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -243,7 +244,7 @@ void TestBadInput::longBoxesInUse()
     f.Command4->click();
     f.Text8->setText(QString(100000, QLatin1Char('3')));
     f.Text6->setText(QString(100000, QLatin1Char('2')));
-    StepClockTo(h, 10, 30, 40);
+    stepClockTo(h, 10, 30, 40);
     QCOMPARE(countStarting(h.server.commands(), "USER"), 0);
     QVERIFY(!QFileInfo::exists(h.server.path("pub/10.jpg")) || h.server.commands().filter("STOR").isEmpty());
     QVERIFY2(clock.elapsed() < 60000, "long boxes slowed the window to a crawl");
@@ -283,7 +284,7 @@ void TestBadInput::lineBreaksNeverReachTheServer()
     f.Text8->setText("30");
     f.Text6->setText("20");
     f.Command4->click();
-    StepClockTo(h, 10, 30, 40);
+    stepClockTo(h, 10, 30, 40);
 
     const QStringList commands = h.server.commands();
     QVERIFY2(!anyContains(commands, "injected"), qPrintable(commands.join(" | ")));
@@ -397,13 +398,13 @@ void TestBadInput::japaneseEverywhere()
 
     // Full-width digits are not the minute the clock shows: armed or not, no upload.
     f.Command4->click();
-    StepClockTo(h, 10, 30, 40);
+    stepClockTo(h, 10, 30, 40);
     QVERIFY(!QFileInfo::exists(landed.fileName()));
 
     f.Text8->setText("30");
     f.Text6->setText("20");
     f.Command4->click();
-    StepClockTo(h, 11, 30, 40); // past 10:30 would be a day away; the 11 o'clock cycle
+    stepClockTo(h, 11, 30, 40); // past 10:30 would be a day away; the 11 o'clock cycle
     QVERIFY2(QFileInfo::exists(h.server.path(QStringLiteral("写真/カメラ/11.jpg"))),
              qPrintable(filesBelow(h.server.home()).join(", ") + " / " + h.platform.messages.join(" | ")));
 }
@@ -413,7 +414,7 @@ void TestBadInput::endlessReplyLine()
     BadServer server("endless-line");
     QVERIFY(server.port());
     ShortBounds bounds;
-    const int handles = OpenInternetHandleCount();
+    const int handles = openInternetHandleCount();
     const HINTERNET hi = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     QVERIFY(hi);
     const qint64 before = peakMemoryKb();
@@ -435,7 +436,7 @@ void TestBadInput::endlessReplyLine()
     InternetGetLastResponseInfoA(&code, nullptr, &length);
     QVERIFY(length < 70 * 1024);
     InternetCloseHandle(hi);
-    QCOMPARE(OpenInternetHandleCount(), handles);
+    QCOMPARE(openInternetHandleCount(), handles);
 }
 
 void TestBadInput::garbageInsteadOfReplies()
@@ -443,7 +444,7 @@ void TestBadInput::garbageInsteadOfReplies()
     BadServer server("garbage");
     QVERIFY(server.port());
     ShortBounds bounds;
-    const int handles = OpenInternetHandleCount();
+    const int handles = openInternetHandleCount();
     const HINTERNET hi = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     QElapsedTimer clock;
     clock.start();
@@ -455,7 +456,7 @@ void TestBadInput::garbageInsteadOfReplies()
     }
     QVERIFY2(clock.elapsed() < 20000, qPrintable(QString("took %1 ms").arg(clock.elapsed())));
     InternetCloseHandle(hi);
-    QCOMPARE(OpenInternetHandleCount(), handles);
+    QCOMPARE(openInternetHandleCount(), handles);
 }
 
 void TestBadInput::listingWithOneHugeLine()
@@ -463,7 +464,7 @@ void TestBadInput::listingWithOneHugeLine()
     BadServer server("huge-listing");
     QVERIFY(server.port());
     ShortBounds bounds;
-    const int handles = OpenInternetHandleCount();
+    const int handles = openInternetHandleCount();
     const HINTERNET hi = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     const qint64 before = peakMemoryKb();
     QElapsedTimer clock;
@@ -489,7 +490,7 @@ void TestBadInput::listingWithOneHugeLine()
     QVERIFY2(peakMemoryKb() - before < 200 * 1024,
              qPrintable(QString("peak memory grew by %1 kB").arg(peakMemoryKb() - before)));
     InternetCloseHandle(hi);
-    QCOMPARE(OpenInternetHandleCount(), handles);
+    QCOMPARE(openInternetHandleCount(), handles);
 }
 
 void TestBadInput::serverNameEscapes()

@@ -19,10 +19,10 @@ private slots:
 
 void TestClockText::clockText()
 {
-    QCOMPARE(ClockText(QTime(9, 5, 3)), QString("9:05:03"));
-    QCOMPARE(ClockText(QTime(13, 5, 3)), QString("13:05:03"));
-    QCOMPARE(ClockText(QTime(0, 0, 0)), QString("0:00:00"));
-    QCOMPARE(ClockText(QTime(23, 59, 59, 999)), QString("23:59:59"));
+    QCOMPARE(::clockText(QTime(9, 5, 3)), QString("9:05:03"));
+    QCOMPARE(::clockText(QTime(13, 5, 3)), QString("13:05:03"));
+    QCOMPARE(::clockText(QTime(0, 0, 0)), QString("0:00:00"));
+    QCOMPARE(::clockText(QTime(23, 59, 59, 999)), QString("23:59:59"));
 }
 
 void TestClockText::split_data()
@@ -75,16 +75,16 @@ void TestClockText::numericValue()
 {
     QFETCH(QString, text);
     QFETCH(double, value);
-    QCOMPARE(NumericValue(text), value);
+    QCOMPARE(::numericValue(text), value);
 }
 
 void TestClockText::strictNumber()
 {
-    QCOMPARE(StrictNumber("20"), 20.0);
-    QCOMPARE(StrictNumber(" 5 "), 5.0);
-    QCOMPARE(StrictNumber("-3"), -3.0);
+    QCOMPARE(::strictNumber("20"), 20.0);
+    QCOMPARE(::strictNumber(" 5 "), 5.0);
+    QCOMPARE(::strictNumber("-3"), -3.0);
     for (const char* bad : {"", " ", "5x", "x5", "1 2", "--1"})
-        QVERIFY_THROWS_EXCEPTION(RuntimeFault, StrictNumber(QString::fromUtf8(bad)));
+        QVERIFY_THROWS_EXCEPTION(RuntimeFault, ::strictNumber(QString::fromUtf8(bad)));
 }
 
 void TestClockText::endWait_data()
@@ -103,7 +103,7 @@ void TestClockText::endWait()
 {
     QFETCH(QList<double>, endNow);
     QFETCH(long, wait);
-    QCOMPARE(ProgramEndWait(endNow[0], endNow[1], endNow[2], endNow[3], endNow[4], endNow[5]), wait);
+    QCOMPARE(programEndWait(endNow[0], endNow[1], endNow[2], endNow[3], endNow[4], endNow[5]), wait);
 }
 
 QTEST_GUILESS_MAIN(TestClockText)

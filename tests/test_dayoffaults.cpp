@@ -5,10 +5,11 @@
 // must not hold the window past the network bounds, must not stop the next hour, and
 // after the day nothing may be left open.
 #include "core/base/eventLog.h"
-#include "formharness.h"
-#include "testfiles.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -154,7 +155,7 @@ public:
         QVERIFY2(!f().connected(), qPrintable(fileOfHour(hour)));
         QCOMPARE(f().hFtp(), 0);
         QCOMPARE(f().TreeView1->count(), 0);
-        QCOMPARE(OpenInternetHandleCount(), 1);
+        QCOMPARE(openInternetHandleCount(), 1);
         QCOMPARE(h.platform.endCalls, 0);
         side.reset();
         pointAt(h.server);
@@ -192,7 +193,7 @@ public:
 };
 
 // Runs a helper that checks with QVERIFY/QCOMPARE and stops the test when it failed.
-#define CHECKED(call)                                                                                                  \
+#define SKYLARK_CHECKED(call)                                                                                          \
     do {                                                                                                               \
         call;                                                                                                          \
         if (QTest::currentTestFailed())                                                                                \
@@ -217,13 +218,13 @@ void TestDayOfFaults::aDayOfFaults()
     QVERIFY(d.start());
     FTPformTestAccess& f = d.f();
     FormHarness& h = d.h;
-    CHECKED(d.stepTo(0, 29, 0));
+    SKYLARK_CHECKED(d.stepTo(0, 29, 0));
 
     // 00: a plain hour. What is open after it is the day's baseline: a first session
     // may set up things that stay for good (libcurl's and Qt's own).
-    CHECKED(d.cycle(0));
-    CHECKED(d.expectDelivered(h.server, 0));
-    CHECKED(d.endHour(0));
+    SKYLARK_CHECKED(d.cycle(0));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 0));
+    SKYLARK_CHECKED(d.endHour(0));
     const int descriptorsBefore = openDescriptors();
     const qint64 heapBefore = liveHeapBytes();
 
@@ -234,14 +235,14 @@ void TestDayOfFaults::aDayOfFaults()
         FtpTestServer* gone = d.ownServer({});
         QVERIFY(gone);
         gone->stop();
-        CHECKED(d.cycle(1));
+        SKYLARK_CHECKED(d.cycle(1));
         QCOMPARE(h.platform.messages, QStringList({kWrongFolder, kWrongFolder}));
-        CHECKED(d.endHour(1));
+        SKYLARK_CHECKED(d.endHour(1));
     }
 
-    CHECKED(d.cycle(2));
-    CHECKED(d.expectDelivered(h.server, 2));
-    CHECKED(d.endHour(2));
+    SKYLARK_CHECKED(d.cycle(2));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 2));
+    SKYLARK_CHECKED(d.endHour(2));
 
     // 03: the login is refused: the server's reply on each connect tick of the
     // second, then the folder change fails on each upload tick.
@@ -250,32 +251,32 @@ void TestDayOfFaults::aDayOfFaults()
         options.refuseLogin = true;
         FtpTestServer* refusing = d.ownServer(options);
         QVERIFY(refusing);
-        CHECKED(d.cycle(3));
+        SKYLARK_CHECKED(d.cycle(3));
         const QString refused = QStringLiteral("InternetConnect Extd Err: 530 530 Login incorrect.");
         QCOMPARE(h.platform.messages, QStringList({refused, refused, kWrongFolder, kWrongFolder}));
         QCOMPARE(refusing->uploadsOf("03.jpg"), 0);
-        CHECKED(d.endHour(3));
+        SKYLARK_CHECKED(d.endHour(3));
     }
 
-    CHECKED(d.cycle(4));
-    CHECKED(d.expectDelivered(h.server, 4));
-    CHECKED(d.endHour(4));
+    SKYLARK_CHECKED(d.cycle(4));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 4));
+    SKYLARK_CHECKED(d.endHour(4));
 
     // 05: the destination folder does not exist. The folder change reports it and the
     // upload goes, as it always did, into the current folder: the login folder.
     f.text4->setText(d.h.serverName() + QStringLiteral("/nowhere"));
-    CHECKED(d.cycle(5));
+    SKYLARK_CHECKED(d.cycle(5));
     {
         const QStringList shown = h.platform.messages;
         h.platform.messages.clear();
-        CHECKED(d.expectDelivered(h.server, 5, QStringLiteral(".")));
+        SKYLARK_CHECKED(d.expectDelivered(h.server, 5, QStringLiteral(".")));
         QCOMPARE(shown, QStringList({kWrongFolder, kWrongFolder}));
     }
-    CHECKED(d.endHour(5));
+    SKYLARK_CHECKED(d.endHour(5));
 
-    CHECKED(d.cycle(6));
-    CHECKED(d.expectDelivered(h.server, 6));
-    CHECKED(d.endHour(6));
+    SKYLARK_CHECKED(d.cycle(6));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 6));
+    SKYLARK_CHECKED(d.endHour(6));
 
     // 07: the server's disk is full: its 552 is shown for each upload.
     {
@@ -283,16 +284,16 @@ void TestDayOfFaults::aDayOfFaults()
         options.diskFull = true;
         FtpTestServer* full = d.ownServer(options);
         QVERIFY(full);
-        CHECKED(d.cycle(7));
+        SKYLARK_CHECKED(d.cycle(7));
         const QString diskFull = QStringLiteral("FtpPutFile Extd Err: 552 552 Insufficient storage space.");
         QCOMPARE(h.platform.messages, QStringList({diskFull, diskFull}));
-        CHECKED(d.expectNotDelivered(*full, 7));
-        CHECKED(d.endHour(7));
+        SKYLARK_CHECKED(d.expectNotDelivered(*full, 7));
+        SKYLARK_CHECKED(d.endHour(7));
     }
 
-    CHECKED(d.cycle(8));
-    CHECKED(d.expectDelivered(h.server, 8));
-    CHECKED(d.endHour(8));
+    SKYLARK_CHECKED(d.cycle(8));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 8));
+    SKYLARK_CHECKED(d.endHour(8));
 
     // 09: the server goes away in the middle of the upload, with the file far from
     // sent. No reply came, so nothing is shown; the half file is not taken for a
@@ -303,16 +304,16 @@ void TestDayOfFaults::aDayOfFaults()
         options.dropAfterBytes = 256 * 1024;
         FtpTestServer* dropping = d.ownServer(options);
         QVERIFY(dropping);
-        CHECKED(d.cycle(9));
+        SKYLARK_CHECKED(d.cycle(9));
         QCOMPARE(h.platform.messages, QStringList());
         QVERIFY(dropping->storesOf("09.jpg") >= 2);
-        CHECKED(d.expectNotDelivered(*dropping, 9));
-        CHECKED(d.endHour(9));
+        SKYLARK_CHECKED(d.expectNotDelivered(*dropping, 9));
+        SKYLARK_CHECKED(d.endHour(9));
     }
 
-    CHECKED(d.cycle(10));
-    CHECKED(d.expectDelivered(h.server, 10));
-    CHECKED(d.endHour(10));
+    SKYLARK_CHECKED(d.cycle(10));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 10));
+    SKYLARK_CHECKED(d.endHour(10));
 
     // 11: the server accepts the login, then says nothing more. Each connect tick
     // gives up after the reply bound with nothing to show; the uploads then find no
@@ -321,15 +322,15 @@ void TestDayOfFaults::aDayOfFaults()
         FtpTestServerOptions options;
         options.silent = FtpTestServerOptions::Silent::AfterLogin;
         QVERIFY(d.ownServer(options));
-        CHECKED(d.cycle(11));
-        CHECKED(d.expectWaitedForSilence());
+        SKYLARK_CHECKED(d.cycle(11));
+        SKYLARK_CHECKED(d.expectWaitedForSilence());
         QCOMPARE(h.platform.messages, QStringList({kWrongFolder, kWrongFolder}));
-        CHECKED(d.endHour(11));
+        SKYLARK_CHECKED(d.endHour(11));
     }
 
-    CHECKED(d.cycle(12));
-    CHECKED(d.expectDelivered(h.server, 12));
-    CHECKED(d.endHour(12));
+    SKYLARK_CHECKED(d.cycle(12));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 12));
+    SKYLARK_CHECKED(d.endHour(12));
 
     // 13: the operator connected a while before; the server has since closed the
     // idle session. The connect stage leaves the operator's session alone, and the
@@ -345,42 +346,42 @@ void TestDayOfFaults::aDayOfFaults()
         // Wall time, not the stepped clock: the server's idle timer runs on its own.
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         QVERIFY(idle->commands().contains(QStringLiteral("USER user")));
-        CHECKED(d.cycle(13, 19));
+        SKYLARK_CHECKED(d.cycle(13, 19));
         QCOMPARE(f.hFtp(), operatorSession);
-        CHECKED(d.cycle(13));
+        SKYLARK_CHECKED(d.cycle(13));
         // The operator's session was gone indeed: the upload had to log in afresh.
         QCOMPARE(idle->commands().count(QStringLiteral("USER user")), 2);
-        CHECKED(d.expectDelivered(*idle, 13));
-        CHECKED(d.endHour(13));
+        SKYLARK_CHECKED(d.expectDelivered(*idle, 13));
+        SKYLARK_CHECKED(d.endHour(13));
     }
 
-    CHECKED(d.cycle(14));
-    CHECKED(d.expectDelivered(h.server, 14));
-    CHECKED(d.endHour(14));
+    SKYLARK_CHECKED(d.cycle(14));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 14));
+    SKYLARK_CHECKED(d.endHour(14));
 
     // 15: the hour's file is missing: nothing is sent and nothing is shown.
     h.folder.removeFile(fileOfHour(15));
-    CHECKED(d.cycle(15));
+    SKYLARK_CHECKED(d.cycle(15));
     QCOMPARE(h.platform.messages, QStringList());
     QCOMPARE(h.server.commands().filter(QStringLiteral("STOR")), QStringList());
     QVERIFY(h.server.commands().contains(QStringLiteral("CWD /pub")));
     QVERIFY(!QFile::exists(h.server.path(QStringLiteral("pub/15.jpg"))));
-    CHECKED(d.endHour(15));
+    SKYLARK_CHECKED(d.endHour(15));
 
     // 16: the hour's file is empty, as a camera that crashed while writing it leaves
     // it: nothing is sent or shown, the server keeps the image it had, and the log
     // names the file.
     h.folder.writeFile(fileOfHour(16), QByteArray());
     h.server.writeFile(QStringLiteral("pub/16.jpg"), "yesterday");
-    EventLog::open(h.folder.path());
-    CHECKED(d.cycle(16));
-    EventLog::close();
+    eventlog::open(h.folder.path());
+    SKYLARK_CHECKED(d.cycle(16));
+    eventlog::close();
     QCOMPARE(h.platform.messages, QStringList());
     QCOMPARE(h.server.commands().filter(QStringLiteral("STOR")), QStringList());
     QCOMPARE(readFile(h.server.path(QStringLiteral("pub/16.jpg"))), QByteArray("yesterday"));
     QVERIFY(readFile(h.folder.filePath(QStringLiteral("skylark.log")))
                 .contains("WARN upload: file=\"16.jpg\" folder=\"/pub\""));
-    CHECKED(d.endHour(16));
+    SKYLARK_CHECKED(d.endHour(16));
 
     // 17: the upload goes through, but the server no longer answers the goodbye. The
     // disconnect gives up after the reply bound with nothing shown, and the session is
@@ -390,20 +391,20 @@ void TestDayOfFaults::aDayOfFaults()
         options.silentFrom = QStringLiteral("QUIT");
         FtpTestServer* mute = d.ownServer(options);
         QVERIFY(mute);
-        CHECKED(d.cycle(17));
-        CHECKED(d.expectWaitedForSilence());
+        SKYLARK_CHECKED(d.cycle(17));
+        SKYLARK_CHECKED(d.expectWaitedForSilence());
         QVERIFY(d.longest.what.startsWith(QStringLiteral("disconnect at 17:30:30")));
-        CHECKED(d.expectDelivered(*mute, 17));
+        SKYLARK_CHECKED(d.expectDelivered(*mute, 17));
         QCOMPARE(mute->commands().count(QStringLiteral("QUIT")), 1);
-        CHECKED(d.endHour(17));
+        SKYLARK_CHECKED(d.endHour(17));
     }
 
     // 18: a 50 MB file. The transfer itself may take longer than a bound: it is not
     // stalled, only long.
     h.folder.writeFile(fileOfHour(18), randomBytes(50 * 1024 * 1024));
-    CHECKED(d.cycle(18, 31, 60));
-    CHECKED(d.expectDelivered(h.server, 18));
-    CHECKED(d.endHour(18));
+    SKYLARK_CHECKED(d.cycle(18, 31, 60));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 18));
+    SKYLARK_CHECKED(d.endHour(18));
 
     // 19: the server takes the connection and never sends its greeting. Each connect
     // tick gives up after the bound with no reply to show; the uploads find no session.
@@ -411,15 +412,15 @@ void TestDayOfFaults::aDayOfFaults()
         FtpTestServerOptions options;
         options.silent = FtpTestServerOptions::Silent::Greeting;
         QVERIFY(d.ownServer(options));
-        CHECKED(d.cycle(19));
-        CHECKED(d.expectWaitedForSilence());
+        SKYLARK_CHECKED(d.cycle(19));
+        SKYLARK_CHECKED(d.expectWaitedForSilence());
         QCOMPARE(h.platform.messages, QStringList({kWrongFolder, kWrongFolder}));
-        CHECKED(d.endHour(19));
+        SKYLARK_CHECKED(d.endHour(19));
     }
 
-    CHECKED(d.cycle(20));
-    CHECKED(d.expectDelivered(h.server, 20));
-    CHECKED(d.endHour(20));
+    SKYLARK_CHECKED(d.cycle(20));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 20));
+    SKYLARK_CHECKED(d.endHour(20));
 
     // 21: the server takes the login and the folder change, then never answers the
     // upload: each upload tick gives up after the reply bound, with nothing shown.
@@ -428,17 +429,17 @@ void TestDayOfFaults::aDayOfFaults()
         options.silentFrom = QStringLiteral("STOR");
         FtpTestServer* mute = d.ownServer(options);
         QVERIFY(mute);
-        CHECKED(d.cycle(21));
-        CHECKED(d.expectWaitedForSilence());
+        SKYLARK_CHECKED(d.cycle(21));
+        SKYLARK_CHECKED(d.expectWaitedForSilence());
         QCOMPARE(h.platform.messages, QStringList());
         QVERIFY(mute->storesOf("21.jpg") >= 1);
-        CHECKED(d.expectNotDelivered(*mute, 21));
-        CHECKED(d.endHour(21));
+        SKYLARK_CHECKED(d.expectNotDelivered(*mute, 21));
+        SKYLARK_CHECKED(d.endHour(21));
     }
 
-    CHECKED(d.cycle(22));
-    CHECKED(d.expectDelivered(h.server, 22));
-    CHECKED(d.endHour(22));
+    SKYLARK_CHECKED(d.cycle(22));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 22));
+    SKYLARK_CHECKED(d.endHour(22));
 
     // 23: the server dies between the connect and the upload. The session is dead
     // and cannot be made again: the folder change reports it on each upload tick,
@@ -446,18 +447,18 @@ void TestDayOfFaults::aDayOfFaults()
     {
         FtpTestServer* dying = d.ownServer({});
         QVERIFY(dying);
-        CHECKED(d.cycle(23, 15));
+        SKYLARK_CHECKED(d.cycle(23, 15));
         QVERIFY(f.connected());
         dying->stop();
-        CHECKED(d.cycle(23));
+        SKYLARK_CHECKED(d.cycle(23));
         QCOMPARE(h.platform.messages, QStringList({kWrongFolder, kWrongFolder}));
-        CHECKED(d.endHour(23));
+        SKYLARK_CHECKED(d.endHour(23));
     }
 
     // 00 of the next day: plain again, and nothing is left over from the day.
-    CHECKED(d.cycle(0));
-    CHECKED(d.expectDelivered(h.server, 0));
-    QCOMPARE(OpenInternetHandleCount(), 1);
+    SKYLARK_CHECKED(d.cycle(0));
+    SKYLARK_CHECKED(d.expectDelivered(h.server, 0));
+    QCOMPARE(openInternetHandleCount(), 1);
     QCOMPARE(openDescriptors(), descriptorsBefore);
     // Loosely: a session, a listing or a reply kept per hour would show here long before
     // the leak check at exit, which sees only what nothing points to any more.

@@ -1,15 +1,15 @@
 // A day without a screen: Skylark drawn off screen, its real message boxes opened on
 // failing hours and never answered, because nobody is there. Every box stays open
 // (one per distinct text), and every later hour still uploads its image whole.
-#include "formaccess.h"
-#include "headlessplatform.h"
-#include "ftptestserver.h"
-#include "programfolder.h"
-#include "testfiles.h"
-
-#include "window/app/platform.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
+#include "window/app/platform.h"
+
+#include "formaccess.h"
+#include "ftptestserver.h"
+#include "headlessplatform.h"
+#include "programfolder.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QFile>

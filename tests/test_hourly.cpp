@@ -1,8 +1,9 @@
 // The hourly upload: arming, the refresher, and the connect, upload and disconnect
 // stages, driven by a stepped clock against a real FTP server.
+#include "core/ftp/modWinInet.h"
+
 #include "formharness.h"
 #include "testfiles.h"
-#include "core/ftp/modWinInet.h"
 
 #include <QFile>
 #include <QTest>
@@ -78,23 +79,23 @@ void TestHourly::fullTimeline()
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/10.jpg");
     QCOMPARE(f.sendFile(), QString("10.jpg"));
 
-    StepClockTo(t.h, 10, 30, 9, 500);
+    stepClockTo(t.h, 10, 30, 9, 500);
     QVERIFY(!f.connected());
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 0);
     QCOMPARE(f.Label13->text(), QString("転送タイマ－作動中（１時間に１度転送してます）"));
 
-    StepClockTo(t.h, 10, 30, 10);
+    stepClockTo(t.h, 10, 30, 10);
     QVERIFY(f.connected());
     QVERIFY(f.TreeView1->contains(server + "/pub"));
     QVERIFY(!f.cmdConnect->isEnabled());
 
-    StepClockTo(t.h, 10, 30, 20, 500);
+    stepClockTo(t.h, 10, 30, 20, 500);
     QCOMPARE(t.h.server.uploadsOf("10.jpg"), 2);
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
 
-    StepClockTo(t.h, 10, 30, 29, 500);
+    stepClockTo(t.h, 10, 30, 29, 500);
     QVERIFY(f.connected());
-    StepClockTo(t.h, 10, 30, 30, 500);
+    stepClockTo(t.h, 10, 30, 30, 500);
     QVERIFY(!f.connected());
     QCOMPARE(f.hFtp(), 0);
     QCOMPARE(f.TreeView1->count(), 0);
@@ -102,10 +103,10 @@ void TestHourly::fullTimeline()
     QCOMPARE(countOf(t.h.server.commands(), "QUIT"), 1);
 
     // Nothing happens for the rest of the hour; then the same with 11.jpg.
-    StepClockTo(t.h, 11, 30, 9, 500);
+    stepClockTo(t.h, 11, 30, 9, 500);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QCOMPARE(f.sendFile(), QString("11.jpg"));
-    StepClockTo(t.h, 11, 30, 35);
+    stepClockTo(t.h, 11, 30, 35);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 2);
     QCOMPARE(t.h.server.uploadsOf("11.jpg"), 2);
     QCOMPARE(t.onServer("pub/11.jpg"), t.eleven);
@@ -166,12 +167,12 @@ void TestHourly::whatStartsAndStopsTheStages()
     f.Command4->click();
     QCOMPARE(t.h.platform.messages, QStringList{"分、秒は２桁で設定して下さい"});
     f.Text6->setText("20");
-    StepClockTo(t.h, 10, 30, 35);
+    stepClockTo(t.h, 10, 30, 35);
     QCOMPARE(count("USER user"), 0);
 
     // Armed: the 11:30 cycle connects, uploads twice and disconnects.
     f.Command4->click();
-    StepClockTo(t.h, 11, 30, 35);
+    stepClockTo(t.h, 11, 30, 35);
     QCOMPARE(count("USER user"), 1);
     QCOMPARE(t.h.server.uploadsOf("11.jpg"), 2);
     QCOMPARE(count("QUIT"), 1);
@@ -180,7 +181,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     f.Text6->setText("5");
     f.Command4->click();
     f.Text6->setText("20");
-    StepClockTo(t.h, 12, 30, 35);
+    stepClockTo(t.h, 12, 30, 35);
     QCOMPARE(count("USER user"), 2);
     QCOMPARE(count("QUIT"), 2);
     QCOMPARE(t.h.server.uploadsOf("12.jpg"), 0);
@@ -190,7 +191,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     f.click(f.cmdConnect);
     f.click(f.cmdDisconnect);
     QVERIFY(f.Label13->text().isEmpty());
-    StepClockTo(t.h, 13, 30, 35);
+    stepClockTo(t.h, 13, 30, 35);
     QCOMPARE(count("USER user"), 4);
     QCOMPARE(t.h.server.uploadsOf("13.jpg"), 0);
 
@@ -198,7 +199,7 @@ void TestHourly::whatStartsAndStopsTheStages()
     Hourly inert;
     QVERIFY(inert.start());
     inert.f().Command6->click();
-    StepClockTo(inert.h, 10, 30, 35);
+    stepClockTo(inert.h, 10, 30, 35);
     QCOMPARE(countOf(inert.h.server.commands(), "USER user"), 0);
 }
 
@@ -210,18 +211,18 @@ void TestHourly::refresherFollowsTheHour()
     FTPformTestAccess& f = t.f();
     f.Command4->click();
     QCOMPARE(f.sendFile(), QString("09.jpg"));
-    StepClockTo(t.h, 9, 59, 59, 500);
+    stepClockTo(t.h, 9, 59, 59, 500);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/09.jpg");
-    StepClockTo(t.h, 10, 0, 1);
+    stepClockTo(t.h, 10, 0, 1);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/10.jpg");
     QCOMPARE(f.sendFile(), QString("10.jpg"));
     // Typing into the upper box while armed: overwritten within one tick.
     f.Text5->setText("typed");
-    StepClockTo(t.h, 10, 0, 1, 500);
+    stepClockTo(t.h, 10, 0, 1, 500);
     QCOMPARE(f.Text5->text(), t.h.folder.path() + "/10.jpg");
     // Past midnight the file is 00.jpg.
     t.h.platform.setTime(23, 59, 59);
-    StepClockTo(t.h, 0, 0, 1);
+    stepClockTo(t.h, 0, 0, 1);
     QCOMPARE(f.sendFile(), QString("00.jpg"));
 }
 
@@ -230,7 +231,7 @@ void TestHourly::secondFiveNeverConnects()
     Hourly t("30", "05");
     QVERIFY(t.start());
     t.f().Command4->click();
-    StepClockTo(t.h, 10, 30, 20);
+    stepClockTo(t.h, 10, 30, 20);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 0);
     // Each upload tick of that second: the folder change fails (no session), then
     // the upload fails without a server reply, so only the first message shows.
@@ -243,11 +244,11 @@ void TestHourly::secondFiftyFiveNeverDisconnects()
     Hourly t("30", "55");
     QVERIFY(t.start());
     t.f().Command4->click();
-    StepClockTo(t.h, 10, 31, 10);
+    stepClockTo(t.h, 10, 31, 10);
     QVERIFY(t.f().connected());
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
     // The next hour's connect finds the session open and reuses it.
-    StepClockTo(t.h, 11, 31, 10);
+    stepClockTo(t.h, 11, 31, 10);
     QVERIFY(t.f().connected());
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QCOMPARE(t.onServer("pub/11.jpg"), t.eleven);
@@ -262,12 +263,12 @@ void TestHourly::operatorAlreadyConnected()
     f.click(f.cmdConnect);
     const HINTERNET session = f.hFtp();
     f.Command4->click();
-    StepClockTo(t.h, 10, 30, 25);
+    stepClockTo(t.h, 10, 30, 25);
     QCOMPARE(f.hFtp(), session);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
     // The disconnect stage closes the operator's session too.
-    StepClockTo(t.h, 10, 30, 31);
+    stepClockTo(t.h, 10, 30, 31);
     QVERIFY(!f.connected());
     QCOMPARE(f.hFtp(), 0);
 }
@@ -278,7 +279,7 @@ void TestHourly::destinationIsTheServerRoot()
     QVERIFY(t.start());
     t.f().text4->setText(t.h.serverName());
     t.f().Command4->click();
-    StepClockTo(t.h, 10, 30, 21);
+    stepClockTo(t.h, 10, 30, 21);
     QCOMPARE(t.onServer("10.jpg"), t.ten);
     QVERIFY(t.h.server.commands().contains("CWD /"));
     QVERIFY(t.h.platform.messages.isEmpty());
@@ -295,11 +296,11 @@ void TestHourly::boxesEditedAfterArming()
     f.Command4->click();
     f.Text8->setText("5");
     f.click(f.cmdConnect);
-    StepClockTo(t.h, 10, 5, 29, 500);
+    stepClockTo(t.h, 10, 5, 29, 500);
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
     QVERIFY(t.onServer("pub/10.jpg").isEmpty());
     QVERIFY(f.connected());
-    StepClockTo(t.h, 10, 5, 31);
+    stepClockTo(t.h, 10, 5, 31);
     QVERIFY(!f.connected());
 
     // The second emptied: the disconnect stage faults quietly, nothing else happens.
@@ -307,7 +308,7 @@ void TestHourly::boxesEditedAfterArming()
     f.Text6->clear();
     f.click(f.cmdConnect);
     t.h.platform.setTime(11, 4, 50);
-    StepClockTo(t.h, 11, 6, 0);
+    stepClockTo(t.h, 11, 6, 0);
     QVERIFY(f.connected());
     QVERIFY(t.onServer("pub/11.jpg").isEmpty());
     QVERIFY(t.h.platform.messages.isEmpty());
@@ -321,9 +322,9 @@ void TestHourly::stopKeepsConnectingWithoutUploads()
     f.Command4->click();
     f.Command6->click();
     QVERIFY(f.Label13->text().isEmpty());
-    StepClockTo(t.h, 10, 30, 15);
+    stepClockTo(t.h, 10, 30, 15);
     QVERIFY(f.connected());
-    StepClockTo(t.h, 10, 30, 35);
+    stepClockTo(t.h, 10, 30, 35);
     QVERIFY(!f.connected());
     QCOMPARE(t.h.server.uploadsOf("10.jpg"), 0);
     QVERIFY(f.Label13->text().isEmpty());
@@ -337,7 +338,7 @@ void TestHourly::emptyServerBox()
     f.Command4->click();
     f.text1->clear();
     f.text4->setText("/pub");
-    StepClockTo(t.h, 10, 30, 11);
+    stepClockTo(t.h, 10, 30, 11);
     QCOMPARE(t.h.platform.messages, QStringList({"サ－バ－名を入れてください！", "サ－バ－名を入れてください！"}));
     QCOMPARE(countOf(t.h.server.commands(), "USER user"), 0);
 }
@@ -352,7 +353,7 @@ void TestHourly::faultyHoursDoNotStopTheNext()
     // 10:30 the destination folder is refused: the folder change reports it, the
     // upload goes into the current folder as it always did.
     f.text4->setText(t.h.serverName() + "/nowhere");
-    StepClockTo(t.h, 10, 30, 35);
+    stepClockTo(t.h, 10, 30, 35);
     QCOMPARE(t.h.platform.messages.value(0), QString("転送先が間違ってます"));
     QVERIFY(!f.connected());
 
@@ -360,16 +361,16 @@ void TestHourly::faultyHoursDoNotStopTheNext()
     t.h.platform.messages.clear();
     f.text4->setText(t.h.serverName() + "/pub");
     t.h.folder.removeFile("11.jpg");
-    StepClockTo(t.h, 11, 30, 35);
+    stepClockTo(t.h, 11, 30, 35);
     QVERIFY(t.h.platform.messages.isEmpty());
     QCOMPARE(t.h.server.uploadsOf("11.jpg"), 0);
 
     // 12:30 all is well again.
     t.h.folder.writeFile("12.jpg", t.ten);
-    StepClockTo(t.h, 12, 30, 35);
+    stepClockTo(t.h, 12, 30, 35);
     QCOMPARE(t.onServer("pub/12.jpg"), t.ten);
     QVERIFY(t.h.platform.messages.isEmpty());
-    QCOMPARE(OpenInternetHandleCount(), 1); // only the Internet handle is left open
+    QCOMPARE(openInternetHandleCount(), 1); // only the Internet handle is left open
 }
 
 QTEST_MAIN(TestHourly)

@@ -10,8 +10,8 @@
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 

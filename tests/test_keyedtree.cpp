@@ -1,6 +1,6 @@
 // The remote tree's node collection and the picture store it draws from.
-#include "window/ftp/imageList.h"
 #include "core/base/runtimeFault.h"
+#include "window/ftp/imageList.h"
 #include "window/ftp/keyedTree.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,9 @@
 // libcurl comes into the process with the first connection, not at start-up: the window
 // starts without it, and once it is there every kind of option value reaches it intact.
 #include "core/base/lazyCurl.h"
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,10 +1,10 @@
 // The drive, folder and file lists against real folders on disk.
 
 #include "core/base/runtimeFault.h"
+#include "core/local/volumes.h"
 #include "window/local/dirListBox.h"
 #include "window/local/driveListBox.h"
 #include "window/local/fileListBox.h"
-#include "core/local/volumes.h"
 
 #include <QDir>
 #include <QElapsedTimer>

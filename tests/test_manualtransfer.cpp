@@ -1,7 +1,8 @@
 // The manual transfer and the local lists that follow each other, against a real FTP
 // server.
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
 
 #include <QDir>
 #include <QFile>

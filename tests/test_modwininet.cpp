@@ -1,9 +1,10 @@
 // The WinInet-style calls against a real FTP server (pyftpdlib on loopback).
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
+
 #include "ftptestserver.h"
-#include "wininettest.h"
 #include "testfiles.h"
+#include "wininettest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -61,7 +62,7 @@ private slots:
     void cleanup()
     {
         // Every test closes what it opened: a leak of any handle fails that test.
-        QCOMPARE(OpenInternetHandleCount(), 0);
+        QCOMPARE(openInternetHandleCount(), 0);
     }
 
     void loginAndQuit()
@@ -93,9 +94,9 @@ private slots:
         const CloseOnFailure guard{hi};
         const HINTERNET hFtp = connectTo(hi, server);
         QVERIFY(hFtp != 0);
-        QCOMPARE(OpenInternetHandleCount(), 2);
+        QCOMPARE(openInternetHandleCount(), 2);
         QVERIFY(InternetCloseHandle(hi));
-        QCOMPARE(OpenInternetHandleCount(), 0);
+        QCOMPARE(openInternetHandleCount(), 0);
         QVERIFY(waitForCommand(server, "QUIT"));
         QVERIFY(!FtpSetCurrentDirectoryA(hFtp, "/"));
         QCOMPARE(GetLastError(), ERROR_INVALID_HANDLE);

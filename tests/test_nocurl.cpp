@@ -1,8 +1,9 @@
 // A machine where libcurl cannot be loaded: the window still starts, and a connection is
 // refused the way a failing libcurl refuses it, instead of the process crashing.
 #include "core/base/lazyCurl.h"
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
 
 #include <QTest>
 

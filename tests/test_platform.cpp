@@ -1,7 +1,8 @@
 // The desktop platform: message boxes that keep timer ticks flowing and do not pile
 // up, a deadline that sleeps instead of spinning, and an end asked for from outside.
-#include "window/scheduler/formTimer.h"
 #include "window/app/platform.h"
+#include "window/scheduler/formTimer.h"
+
 #include "formaccess.h"
 #include "ftptestserver.h"
 #include "headlessplatform.h"

@@ -1,7 +1,8 @@
 // Ending the program at a set time of day: the checks, the wait, cancelling, a newer
 // arming, the session closed before the end, and the window closed during the wait.
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
 
 #include <QTest>
 

@@ -3,13 +3,13 @@
 // a server that is gone, saving the settings) it is in neither the event log nor on
 // standard error, nor in the process's arguments or environment. Nothing even tried to
 // write it: no line needed the scrubbing either.
-#include "formharness.h"
-#include "stderrcapture.h"
-#include "testfiles.h"
-
 #include "core/base/eventLog.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
+#include "stderrcapture.h"
+#include "testfiles.h"
 
 #include <QTest>
 #include <QUrl>
@@ -35,8 +35,8 @@ private slots:
     void cleanup()
     {
         setFtpBounds(FtpBounds{});
-        EventLog::close();
-        EventLog::clearSecrets();
+        eventlog::close();
+        eventlog::clearSecrets();
     }
     void everyKindOfSessionKeepsThePassword();
     void anEchoingServerNeverShowsThePassword_data();
@@ -53,7 +53,7 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
     for (const char* name : {"10.jpg", "11.jpg", "12.jpg", "13.jpg"})
         h.folder.writeFile(name, QByteArray(20000, 'x'));
     StderrCapture err;
-    QVERIFY(EventLog::open(h.folder.path()));
+    QVERIFY(eventlog::open(h.folder.path()));
     h.platform.setTime(10, 29, 0);
     QVERIFY(h.start());
     FTPformTestAccess& f = h.f();
@@ -72,7 +72,7 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
     // The hourly cycle.
     emit f.Timer3->timeout();
     f.Command4->click();
-    StepClockTo(h, 10, 30, 31);
+    stepClockTo(h, 10, 30, 31);
     QCOMPARE(h.server.uploadsOf("10.jpg"), 3);
 
     // A refused login and a full disk, on servers of their own with the same password;
@@ -90,7 +90,7 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
         f.text1->setText(name);
         f.text4->setText(name + "/pub");
         h.platform.setTime(11 + variant, 29, 0);
-        StepClockTo(h, 11 + variant, 30, 31);
+        stepClockTo(h, 11 + variant, 30, 31);
     }
     QVERIFY(h.platform.messages.join('|').contains("530"));
     QVERIFY(h.platform.messages.join('|').contains("552"));
@@ -100,7 +100,7 @@ void TestSecrets::everyKindOfSessionKeepsThePassword()
     f.Command1->click();
     QVERIFY(readFile(h.folder.filePath("ftp.txt")).contains(kPassword.toUtf8()));
     h.form->close();
-    EventLog::close();
+    eventlog::close();
 
     const QByteArray log = readFile(h.folder.filePath("skylark.log"));
     const QByteArray said = err.text();
@@ -148,7 +148,7 @@ void TestSecrets::anEchoingServerNeverShowsThePassword()
     h.server.makeDir("pub");
     h.folder.writeFile("10.jpg", QByteArray(2000, 'x'));
     StderrCapture err;
-    QVERIFY(EventLog::open(h.folder.path()));
+    QVERIFY(eventlog::open(h.folder.path()));
     h.platform.setTime(10, 30, 0);
     QVERIFY(h.start());
     FTPformTestAccess& f = h.f();
@@ -157,9 +157,9 @@ void TestSecrets::anEchoingServerNeverShowsThePassword()
     f.text3->setText(password);
     emit f.Timer3->timeout();
     f.Command4->click();
-    StepClockTo(h, 10, 30, 21);
+    stepClockTo(h, 10, 30, 21);
     h.form->close();
-    EventLog::close();
+    eventlog::close();
 
     const QStringList boxes = h.platform.messages;
     QCOMPARE(boxes.size(), 3); // the refused login, then both uploads of the set second

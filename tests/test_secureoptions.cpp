@@ -123,11 +123,11 @@ private slots:
     {
         QFile::remove(caFile());
         QFile::remove(knownHosts());
-        SetTrustFolder(m_trust.path().toStdString());
+        setTrustFolder(m_trust.path().toStdString());
     }
     void cleanupTestCase()
     {
-        SetTrustFolder({});
+        setTrustFolder({});
         curl_global_cleanup();
     }
 
@@ -161,7 +161,7 @@ private slots:
     }
     void tlsSessionsCarryTheWork()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, tls);
         QFETCH(bool, ipv6);
         FtpsTestServerOptions o;
@@ -204,7 +204,7 @@ private slots:
 
     void ftpesNeverFallsBackToClearText()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls::Off;
         FtpsTestServer server(o);
@@ -234,7 +234,7 @@ private slots:
     }
     void certificateRefusals()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, certificate);
         QFETCH(bool, trusted);
         QFETCH(QString, host);
@@ -255,7 +255,7 @@ private slots:
 
     void selfSignedTrustedThroughTheCaFile()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         Client client(server.serverName(), server.user(), server.password());
@@ -272,7 +272,7 @@ private slots:
 
     void caFileAddsToTheSystemStore()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         // Two servers: one certificate stands in for the system's store (a CA folder
         // as /etc/ssl/certs is), the other is in ftp-ca.pem. Both must be trusted.
         FtpsTestServer system;
@@ -310,7 +310,7 @@ private slots:
 
     void unreadableCaFileRefuses()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), "this is not a certificate\n"));
@@ -321,7 +321,7 @@ private slots:
 
     void tlsLoginRefusalIsTheServersReply()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), server.certificatePem()));
@@ -338,7 +338,7 @@ private slots:
 
     void unknownHostKeyIsRecordedThenKnown()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.writeFile(QStringLiteral("pub/old.jpg"), "old"));
         QVERIFY(server.start());
@@ -362,7 +362,7 @@ private slots:
 
     void changedHostKeyIsRefusedBeforeThePassword()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());
@@ -390,10 +390,10 @@ private slots:
 
     void hostKeysNeedATrustFolder()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
-        SetTrustFolder({});
+        setTrustFolder({});
         Client client(server.serverName(), server.user(), server.password());
         expectRefused(client.list(QStringLiteral("/")), FailureReason::Channel);
         QVERIFY(server.events().filter(QStringLiteral("auth")).isEmpty());
@@ -401,7 +401,7 @@ private slots:
 
     void recordedLineStartsOnItsOwnLine()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
         // An operator's file whose last line has no line end.
@@ -416,7 +416,7 @@ private slots:
 
     void hostKeyOnIpv6AndPortFormsOfTheName()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServerOptions o;
         o.ipv6 = true;
         SftpTestServer server(o);
@@ -450,7 +450,7 @@ private slots:
     }
     void sftpRefusalsReadLikeFtpReplies()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         QFETCH(QString, what);
         QFETCH(int, responseCode);
         QFETCH(QString, text);
@@ -482,7 +482,7 @@ private slots:
 
     void renameWithAwkwardNames()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub cam")));
         QVERIFY(server.start());
@@ -505,7 +505,7 @@ private slots:
     }
     void silentSshServerIsBounded()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         QFETCH(QString, stall);
         SftpTestServerOptions o;
         o.stall = stall;

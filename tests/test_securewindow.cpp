@@ -2,9 +2,10 @@
 // the tree, the manual transfer landing byte for byte, and a refused login shown as
 // for plain FTP, and the hourly cycle on the stepped clock for every scheme. The window's own
 // plain test server stands by unused.
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
 #include "core/ftp/secureOptions.h"
+
+#include "formharness.h"
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
 #include "testfiles.h"
@@ -34,7 +35,7 @@ void connectWindow(FormHarness& h, const QString& name, const QString& user, con
 class TestSecureWindow : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { SetTrustFolder({}); }
+    void cleanup() { setTrustFolder({}); }
 
     void tlsThroughTheWindow_data()
     {
@@ -46,7 +47,7 @@ private slots:
     void tlsThroughTheWindow()
     {
         QFETCH(int, tls);
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions options;
         options.tls = FtpsTestServerOptions::Tls(tls);
         FtpsTestServer server(options);
@@ -57,7 +58,7 @@ private slots:
         h.folder.writeFile("13.jpg", image);
         QVERIFY(h.start());
         // Trust is read from beside ftp.txt.
-        QCOMPARE(QDir(QString::fromStdString(GetTrustFolder())), QDir(h.folder.path()));
+        QCOMPARE(QDir(QString::fromStdString(trustFolder())), QDir(h.folder.path()));
         const QString name = QString::fromLatin1(server.serverName());
 
         // Not trusted yet: no session, nothing of the login sent.
@@ -78,7 +79,7 @@ private slots:
 
     void sftpThroughTheWindow()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());
@@ -122,9 +123,9 @@ private slots:
         QFETCH(QString, scheme);
         const bool sftp = scheme == QLatin1String("sftp");
         if (sftp)
-            SKIP_UNLESS_AVAILABLE(SftpTestServer);
+            SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         else
-            SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+            SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions tls;
         tls.tls = scheme == QLatin1String("ftps") ? FtpsTestServerOptions::Tls::Implicit
                                                   : FtpsTestServerOptions::Tls::Explicit;
@@ -167,9 +168,9 @@ private slots:
         emit h.f().Timer3->timeout();
         QTest::mouseClick(h.f().Command4, Qt::LeftButton);
 
-        StepClockTo(h, 10, 30, 10);
+        stepClockTo(h, 10, 30, 10);
         QVERIFY(h.f().connected());
-        StepClockTo(h, 10, 30, 35);
+        stepClockTo(h, 10, 30, 35);
         QVERIFY(!h.f().connected());
         QCOMPARE(readFile(serverPath(QStringLiteral("pub/10.jpg"))), ten);
         QVERIFY(!QFile::exists(serverPath(QStringLiteral("pub/10.jpg.part"))));

@@ -9,8 +9,8 @@
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
-#include "wininettest.h"
 #include "testfiles.h"
+#include "wininettest.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,10 +60,10 @@ private slots:
         setFtpBounds({10, 10, 10});
         QFile::remove(caFile());
         QFile::remove(knownHosts());
-        SetTrustFolder(m_trust.path().toStdString());
+        setTrustFolder(m_trust.path().toStdString());
     }
-    void cleanup() { QCOMPARE(OpenInternetHandleCount(), 0); }
-    void cleanupTestCase() { SetTrustFolder({}); }
+    void cleanup() { QCOMPARE(openInternetHandleCount(), 0); }
+    void cleanupTestCase() { setTrustFolder({}); }
 
     void sessionWork_data()
     {
@@ -73,7 +73,7 @@ private slots:
     }
     void sessionWork()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         QFETCH(int, tls);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls(tls);
@@ -117,7 +117,7 @@ private slots:
 
     void wrongPasswordIsTheServersRefusal()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         QVERIFY(writeFile(caFile(), server.certificatePem()));
@@ -133,7 +133,7 @@ private slots:
 
     void ftpesRefusedByAPlainServer()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServerOptions o;
         o.tls = FtpsTestServerOptions::Tls::Off;
         FtpsTestServer server(o);
@@ -143,7 +143,7 @@ private slots:
         QCOMPARE(connectTo(hi, "ftpes://" + server.address(), server.user(), server.password()), 0);
         QCOMPARE(GetLastError(), ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
         QVERIFY(!lastResponse().isEmpty());
-        QVERIFY(!LastLibraryErrorText().empty());
+        QVERIFY(!lastLibraryErrorText().empty());
         QVERIFY(InternetCloseHandle(hi));
         const QStringList commands = server.commands();
         QVERIFY2(commands.contains(QStringLiteral("AUTH TLS")), qPrintable(commands.join(" | ")));
@@ -152,7 +152,7 @@ private slots:
 
     void untrustedCertificateThenTrusted()
     {
-        SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
         QVERIFY(server.start());
         const HINTERNET hi = openInternet();
@@ -176,7 +176,7 @@ private slots:
 
     void sftpSessionWork()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServerOptions o;
         o.forbiddenDirs = QStringList{QStringLiteral("secret")};
         SftpTestServer server(o);
@@ -231,7 +231,7 @@ private slots:
 
     void sftpWrongPasswordReadsAs530()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.start());
         const HINTERNET hi = openInternet();
@@ -241,13 +241,13 @@ private slots:
         std::int32_t code = 0;
         QVERIFY(!lastResponse(&code).isEmpty());
         QCOMPARE(code, 530);
-        QVERIFY(!LastLibraryErrorText().empty());
+        QVERIFY(!lastLibraryErrorText().empty());
         QVERIFY(InternetCloseHandle(hi));
     }
 
     void sftpChangedHostKeyIsRefused()
     {
-        SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
         SftpTestServer server;
         QVERIFY(server.makeDir(QStringLiteral("pub")));
         QVERIFY(server.start());

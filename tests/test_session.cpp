@@ -1,7 +1,8 @@
 // Connect, Disconnect, closing the window, and the server's folders in the tree,
 // against a real FTP server.
-#include "formharness.h"
 #include "core/ftp/modWinInet.h"
+
+#include "formharness.h"
 
 #include <QDir>
 #include <QTest>
@@ -310,7 +311,7 @@ void TestSession::disconnect()
     h.f().click(h.f().cmdConnect);
     h.f().Label13->setText("running");
     h.f().Timer4->setInterval(500);
-    const int handles = OpenInternetHandleCount();
+    const int handles = openInternetHandleCount();
 
     h.f().click(h.f().cmdDisconnect);
     QVERIFY(!h.f().TreeView1->contains(h.serverName()));
@@ -323,7 +324,7 @@ void TestSession::disconnect()
     QVERIFY(h.f().Label13->text().isEmpty());
     QVERIFY(!h.f().Timer4->enabled());
     QVERIFY(h.f().hInternet() != 0);
-    QCOMPARE(OpenInternetHandleCount(), handles - 1);
+    QCOMPARE(openInternetHandleCount(), handles - 1);
     QTRY_VERIFY(h.server.commands().contains("QUIT"));
 
     // Connect again on the same Internet handle.
@@ -351,7 +352,7 @@ void TestSession::closingTheWindowQuitsTheSession()
     FormHarness h;
     h.server.makeDir("pub");
     QVERIFY(h.start());
-    const int before = OpenInternetHandleCount();
+    const int before = openInternetHandleCount();
     h.f().click(h.f().cmdConnect);
     QVERIFY(h.f().connected());
     QVERIFY(h.form->close());
@@ -361,7 +362,7 @@ void TestSession::closingTheWindowQuitsTheSession()
     QCOMPARE(h.f().TreeView1->count(), 0);
     QVERIFY(h.f().text1->text().isEmpty() && h.f().text3->text().isEmpty());
     QVERIFY(!h.f().cmdConnect->isEnabled() && !h.f().cmdDisconnect->isEnabled());
-    QCOMPARE(OpenInternetHandleCount(), before - 1);
+    QCOMPARE(openInternetHandleCount(), before - 1);
     QCOMPARE(h.platform.endCalls, 0);
 }
 

@@ -4,6 +4,7 @@
 #include "core/base/eventLog.h"
 #include "core/base/task.h"
 #include "core/ftp/sessionThread.h"
+
 #include "ftptestserver.h"
 #include "testfiles.h"
 
@@ -61,7 +62,7 @@ void TestSessionThread::theEndCutsShortAndDropsTheRest()
     FtpTestServer server(slow);
     QVERIFY(server.start());
     QTemporaryDir logs;
-    QVERIFY(EventLog::open(logs.path()));
+    QVERIFY(eventlog::open(logs.path()));
     QStringList answers;
     QElapsedTimer took;
     {
@@ -79,7 +80,7 @@ void TestSessionThread::theEndCutsShortAndDropsTheRest()
         QTest::qWait(200);
         QCOMPARE(tasks.size(), 2u); // still waiting, for answers that never come
     }
-    EventLog::close();
+    eventlog::close();
     QVERIFY(answers.isEmpty());
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.contains("session: ended (a test); cut short: InternetConnect; not made: 1 call"), log.constData());

@@ -1,17 +1,17 @@
 // The settings line: the reader's comma arithmetic (files from earlier versions depend
 // on its exact results), decoding, and a writer that never loses the old file.
-#include "core/base/runtimeFault.h"
 #include "core/app/settingsFile.h"
+#include "core/base/runtimeFault.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 class TestSettingsFile : public QObject {
     Q_OBJECT
@@ -41,30 +41,30 @@ void TestSettingsFile::roundTrip()
     QFETCH(QStringList, fields);
     SettingsRecord r;
     std::copy(fields.begin(), fields.end(), r.begin());
-    const QString line = FormatSettingsRecord(r);
+    const QString line = formatSettingsRecord(r);
     QVERIFY(line.endsWith("\r\n"));
-    const SettingsRecord back = ParseSettingsRecord(line.chopped(2));
+    const SettingsRecord back = parseSettingsRecord(line.chopped(2));
     for (int i = 0; i < 6; ++i)
         QCOMPARE(back[i], r[i]);
 }
 
 void TestSettingsFile::oddRecords()
 {
-    QCOMPARE(FormatSettingsRecord({"", "", "", "", "05", "30"}), QString("\"\",\"\",\"\",\"\",\"05\",\"30\"\r\n"));
+    QCOMPARE(formatSettingsRecord({"", "", "", "", "05", "30"}), QString("\"\",\"\",\"\",\"\",\"05\",\"30\"\r\n"));
     // A line break inside a box never splits the record.
-    const QString broken = FormatSettingsRecord({"ser\r\nver", "u\n", "p", "f", "05", "3\r0"});
+    const QString broken = formatSettingsRecord({"ser\r\nver", "u\n", "p", "f", "05", "3\r0"});
     QCOMPARE(broken, QString("\"server\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n"));
-    QCOMPARE(ParseSettingsRecord(LastSettingsLine(broken.toUtf8()))[0], QString("server"));
+    QCOMPARE(parseSettingsRecord(lastSettingsLine(broken.toUtf8()))[0], QString("server"));
 
     // A one-character second comes back with the closing quote, an empty one as a lone
     // quote, a long one cut to two characters.
-    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","5")")[5], QString("5\""));
-    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","")")[5], QString("\""));
-    QCOMPARE(ParseSettingsRecord(R"("s","u","p","f","05","123")")[5], QString("12"));
+    QCOMPARE(parseSettingsRecord(R"("s","u","p","f","05","5")")[5], QString("5\""));
+    QCOMPARE(parseSettingsRecord(R"("s","u","p","f","05","")")[5], QString("\""));
+    QCOMPARE(parseSettingsRecord(R"("s","u","p","f","05","123")")[5], QString("12"));
 
     // A comma in the server name: the text before it less its last character (here
     // nothing is left), and every later field shifts by one.
-    const SettingsRecord shifted = ParseSettingsRecord(R"("ab,c","u","p","f","05","30")");
+    const SettingsRecord shifted = parseSettingsRecord(R"("ab,c","u","p","f","05","30")");
     QCOMPARE(shifted[0], QString("a"));
     QCOMPARE(shifted[1], QString(""));
     QCOMPARE(shifted[2], QString("u"));
@@ -78,18 +78,18 @@ void TestSettingsFile::faultyLines()
     // Fewer than five commas, no commas, commas too close together, an empty line.
     for (const QString& line : {QString(R"("s","u","p","f","05")"), QString("garbage"),
                                 QString(R"("s",,"u","p","f","05","30")"), QString()}) {
-        QVERIFY_THROWS_EXCEPTION(RuntimeFault, ParseSettingsRecord(line));
+        QVERIFY_THROWS_EXCEPTION(RuntimeFault, parseSettingsRecord(line));
     }
 }
 
 void TestSettingsFile::lastLine()
 {
-    QCOMPARE(LastSettingsLine("first\r\nsecond\r\n"), QString("second"));
-    QCOMPARE(LastSettingsLine("only"), QString("only"));
-    QCOMPARE(LastSettingsLine("unix\nlines\n"), QString("lines"));
+    QCOMPARE(lastSettingsLine("first\r\nsecond\r\n"), QString("second"));
+    QCOMPARE(lastSettingsLine("only"), QString("only"));
+    QCOMPARE(lastSettingsLine("unix\nlines\n"), QString("lines"));
     // An extra line break after the record leaves an empty last line.
-    QCOMPARE(LastSettingsLine("record\r\n\r\n"), QString());
-    QCOMPARE(LastSettingsLine(""), QString());
+    QCOMPARE(lastSettingsLine("record\r\n\r\n"), QString());
+    QCOMPARE(lastSettingsLine(""), QString());
 }
 
 void TestSettingsFile::shiftJisLine()
@@ -97,17 +97,17 @@ void TestSettingsFile::shiftJisLine()
     // "サーバ" in code page 932, as Japanese Windows writes it.
     const QByteArray sjis =
         QByteArray("\"") + QByteArray::fromHex("8354815b836f") + "\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n";
-    QCOMPARE(ParseSettingsRecord(LastSettingsLine(sjis))[0], QString("サーバ"));
+    QCOMPARE(parseSettingsRecord(lastSettingsLine(sjis))[0], QString("サーバ"));
     // Valid UTF-8 is taken as it is.
-    QCOMPARE(LastSettingsLine(QString("\"サーバ\"").toUtf8()), QString("\"サーバ\""));
+    QCOMPARE(lastSettingsLine(QString("\"サーバ\"").toUtf8()), QString("\"サーバ\""));
 }
 
 void TestSettingsFile::writerReplacesAtomically()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("ftp.txt");
-    QVERIFY(WriteSettingsFile(file, {"a", "b", "c", "d", "01", "02"}));
-    QVERIFY(WriteSettingsFile(file, {"x", "y", "z", "w", "03", "04"}));
+    QVERIFY(writeSettingsFile(file, {"a", "b", "c", "d", "01", "02"}));
+    QVERIFY(writeSettingsFile(file, {"x", "y", "z", "w", "03", "04"}));
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("\"x\",\"y\",\"z\",\"w\",\"03\",\"04\"\r\n"));
@@ -119,14 +119,14 @@ void TestSettingsFile::writerPermissions()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("ftp.txt");
-    QVERIFY(WriteSettingsFile(file, {"a", "b", "secret", "d", "01", "02"}));
+    QVERIFY(writeSettingsFile(file, {"a", "b", "secret", "d", "01", "02"}));
     struct stat st {};
     QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
 
     // An existing file keeps the permissions its owner gave it.
     QVERIFY(::chmod(QFile::encodeName(file).constData(), 0640) == 0);
-    QVERIFY(WriteSettingsFile(file, {"a", "b", "other", "d", "01", "02"}));
+    QVERIFY(writeSettingsFile(file, {"a", "b", "other", "d", "01", "02"}));
     QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0640u);
 }
@@ -135,7 +135,7 @@ void TestSettingsFile::writerFailureKeepsOldFile()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("ftp.txt");
-    QVERIFY(WriteSettingsFile(file, {"old", "b", "c", "d", "01", "02"}));
+    QVERIFY(writeSettingsFile(file, {"old", "b", "c", "d", "01", "02"}));
 
     // A full disk, as root sees one too: no file may grow past a few bytes.
     ::signal(SIGXFSZ, SIG_IGN);
@@ -144,13 +144,13 @@ void TestSettingsFile::writerFailureKeepsOldFile()
     rlimit tiny = saved;
     tiny.rlim_cur = 8;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    const bool written = WriteSettingsFile(file, {"a much longer server name", "b", "c", "d", "01", "02"});
+    const bool written = writeSettingsFile(file, {"a much longer server name", "b", "c", "d", "01", "02"});
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
     QVERIFY(!written);
-    QCOMPARE(ParseSettingsRecord(ReadSettingsLastLine(file))[0], QString("old"));
+    QCOMPARE(parseSettingsRecord(readSettingsLastLine(file))[0], QString("old"));
 
     // A folder that does not exist cannot take the file either.
-    QVERIFY(!WriteSettingsFile(dir.filePath("missing/ftp.txt"), {"a", "b", "c", "d", "01", "02"}));
+    QVERIFY(!writeSettingsFile(dir.filePath("missing/ftp.txt"), {"a", "b", "c", "d", "01", "02"}));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

@@ -3,6 +3,7 @@
 // made, the hourly stages keep the order of a blocked window, and closing, End and the
 // program end never wait for the server.
 #include "core/base/eventLog.h"
+
 #include "formharness.h"
 #include "testfiles.h"
 
@@ -58,8 +59,8 @@ class TestSlowServer : public QObject {
 private slots:
     void cleanup()
     {
-        EventLog::close();
-        EventLog::clearSecrets();
+        eventlog::close();
+        eventlog::clearSecrets();
     }
     void theWindowTurnsWhileACallRuns();
     void clicksMeanwhileAreServedAfterItInOrder();
@@ -147,7 +148,7 @@ void TestSlowServer::hourlyStagesKeepTheOrderOfABlockedWindow()
     FtpTestServer& server = h.server;
     server.makeDir("pub");
     h.folder.writeFile("10.jpg", randomBytes(450000)); // three seconds on the way
-    QVERIFY(EventLog::open(logs.path()));
+    QVERIFY(eventlog::open(logs.path()));
     h.platform.setTime(10, 30, 9, 500);
     QVERIFY(h.start());
     FTPformTestAccess& f = h.f();
@@ -185,7 +186,7 @@ void TestSlowServer::hourlyStagesKeepTheOrderOfABlockedWindow()
     const QStringList sent = server.commands();
     QVERIFY2(indexOf(sent, "RNTO /pub/10.jpg") >= 0 && indexOf(sent, "RNTO /pub/10.jpg") < indexOf(sent, "QUIT"),
              qPrintable(sent.join(" | ")));
-    EventLog::close();
+    eventlog::close();
     QVERIFY(readFile(logs.filePath("skylark.log")).contains("hourly: the disconnect runs "));
 }
 
@@ -210,7 +211,7 @@ void TestSlowServer::endingDuringATransferTakesASecondAtMost()
     const QByteArray yesterday = randomBytes(30000);
     h.server.writeFile("pub/10.jpg", yesterday);
     h.folder.writeFile("10.jpg", randomBytes(1000000));
-    QVERIFY(EventLog::open(logs.path()));
+    QVERIFY(eventlog::open(logs.path()));
     h.platform.setTime(10, 0, 0);
     QVERIFY(h.start());
     FTPformTestAccess& f = h.f();
@@ -242,7 +243,7 @@ void TestSlowServer::endingDuringATransferTakesASecondAtMost()
     QTest::qWait(500); // no call after the end
     QCOMPARE(h.server.commands().size(), before);
     QVERIFY(!h.server.commands().filter("RNFR").size());
-    EventLog::close();
+    eventlog::close();
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.contains(("session: ended (" + how + "); cut short: FtpPutFile 10.jpg").toUtf8()), log.constData());
 }

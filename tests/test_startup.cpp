@@ -1,9 +1,10 @@
 // The window's start-up against a prepared program folder, the missing-files path, the
 // enabling rule, saving the settings, and the ways the window ends.
-#include "fakeplatform.h"
-#include "formaccess.h"
 #include "core/ftp/modWinInet.h"
 #include "core/local/volumes.h"
+
+#include "fakeplatform.h"
+#include "formaccess.h"
 #include "programfolder.h"
 
 #include <QTest>
@@ -225,11 +226,11 @@ void TestStartup::closingTheWindowClosesTheHandles()
     FTPform formWindow(platform);
     FTPformTestAccess form(formWindow);
     QVERIFY(formWindow.Form_Load());
-    const int before = OpenInternetHandleCount();
+    const int before = openInternetHandleCount();
     formWindow.show();
     QVERIFY(formWindow.close());
     QCOMPARE(form.hInternet(), 0);
-    QCOMPARE(OpenInternetHandleCount(), before - 1);
+    QCOMPARE(openInternetHandleCount(), before - 1);
     QVERIFY(form.text1->text().isEmpty());
     QVERIFY(!form.cmdConnect->isEnabled());
     QCOMPARE(platform.endCalls, 0);

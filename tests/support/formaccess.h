@@ -11,22 +11,22 @@
 //   f.settle();                     // the connect runs on the session's thread
 //   QVERIFY(f.session().connected());
 
-#include "window/scheduler/formTimer.h"
 #include "window/app/ftpForm.h"
 #include "window/ftp/keyedTree.h"
 #include "window/local/dirListBox.h"
 #include "window/local/driveListBox.h"
 #include "window/local/fileListBox.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QTest>
-#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QTimer>
 
 class FTPformTestAccess {
 public:

@@ -51,7 +51,7 @@ QStringList FormHarness::childKeys(const QString& key) const
     return keys;
 }
 
-int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms)
+int stepClockTo(FormHarness& h, int hour, int minute, int second, int ms)
 {
     const QTime target(hour, minute, second, ms);
     FTPformTestAccess& f = h.f();

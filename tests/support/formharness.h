@@ -3,8 +3,9 @@
 // stand-in and the server, with the connection boxes pointing at that server.
 
 #include "window/app/ftpForm.h"
-#include "formaccess.h"
+
 #include "fakeplatform.h"
+#include "formaccess.h"
 #include "ftptestserver.h"
 #include "programfolder.h"
 
@@ -40,4 +41,4 @@ private:
 // clock tick on each whole second and every scheduler timer that runs, as the real
 // timers would, each tick's calls answered before the clock moves on (a server that
 // answers at once). Returns the number of steps taken.
-int StepClockTo(FormHarness& h, int hour, int minute, int second, int ms = 0);
+int stepClockTo(FormHarness& h, int hour, int minute, int second, int ms = 0);

@@ -1,13 +1,13 @@
 #include "ftpstestserver.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <pwd.h>
+#include <unistd.h>
 
 bool FtpsTestServer::available(QString* why)
 {

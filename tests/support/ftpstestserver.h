@@ -21,14 +21,14 @@
 // into them refused, 550); home itself stays read-only. Folders made after start()
 // are root's and so read-only for the server.
 
+#include "serverprocess.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
-
-#include "serverprocess.h"
 
 struct FtpsTestServerOptions {
     enum class Tls {

@@ -10,6 +10,8 @@
 //
 // The server runs until stop() or the destructor. Options are fixed at construction.
 
+#include "serverprocess.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -17,8 +19,6 @@
 #include <QTemporaryDir>
 
 #include <memory>
-
-#include "serverprocess.h"
 
 struct FtpTestServerOptions {
     QString user = QStringLiteral("user");

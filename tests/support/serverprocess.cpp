@@ -1,12 +1,12 @@
 #include "serverprocess.h"
 
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QFile>
+
 #include <sys/prctl.h>
 
 #include <csignal>
-
-#include <QDebug>
-#include <QDeadlineTimer>
-#include <QFile>
 
 quint16 ServerProcess::start(const QString& what, const QStringList& args, const QString& stderrFile, int timeoutMs)
 {

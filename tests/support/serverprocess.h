@@ -40,7 +40,7 @@ inline bool sentLogin(const QStringList& commands)
 // Skips the calling test when this kind of server cannot run here (available() says
 // why). A macro, not a helper function: QSKIP returns from the function it is written
 // in, and a helper's return would let the test run on and fail.
-#define SKIP_UNLESS_AVAILABLE(Server)                                                                                  \
+#define SKYLARK_SKIP_UNLESS_AVAILABLE(Server)                                                                          \
     do {                                                                                                               \
         QString whyNot;                                                                                                \
         if (!Server::available(&whyNot))                                                                               \

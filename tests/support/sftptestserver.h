@@ -14,14 +14,14 @@
 // (never the password), "realpath .", "opendir /pub", "stat /pub", "open /pub/a.jpg
 // write", "rename /pub/a /pub/b", "denied open /ro/a.jpg write", "disconnect".
 
+#include "serverprocess.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
-
-#include "serverprocess.h"
 
 struct SftpTestServerOptions {
     QString user = QStringLiteral("user");

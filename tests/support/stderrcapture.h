@@ -6,9 +6,9 @@
 #include <QFile>
 #include <QTemporaryFile>
 
-#include <cstdio>
-
 #include <unistd.h>
+
+#include <cstdio>
 
 class StderrCapture {
 public:

@@ -4,8 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 
 #include <iconv.h>
 #ifdef Q_OS_UNIX
@@ -13,7 +13,6 @@
 #endif
 
 #include <filesystem>
-
 #include <string>
 
 namespace {
@@ -69,7 +68,7 @@ QString decodeShiftJis(const QByteArray& bytes)
 
 } // namespace
 
-QString FormatSettingsRecord(const SettingsRecord& fields)
+QString formatSettingsRecord(const SettingsRecord& fields)
 {
     QString line;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -84,7 +83,7 @@ QString FormatSettingsRecord(const SettingsRecord& fields)
     return line + QStringLiteral("\r\n");
 }
 
-SettingsRecord ParseSettingsRecord(const QString& line)
+SettingsRecord parseSettingsRecord(const QString& line)
 {
     // All five searches come first; a search that finds nothing gives 0 and the next
     // one starts again from the beginning.
@@ -104,7 +103,7 @@ SettingsRecord ParseSettingsRecord(const QString& line)
     return r;
 }
 
-QString LastSettingsLine(const QByteArray& contents)
+QString lastSettingsLine(const QByteArray& contents)
 {
     qsizetype end = contents.size();
     // A line break at the very end closes the last line; it does not open a new one.
@@ -124,7 +123,7 @@ QString LastSettingsLine(const QByteArray& contents)
     return decodeShiftJis(bytes);
 }
 
-QString ReadSettingsLastLine(const QString& fileName)
+QString readSettingsLastLine(const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -132,10 +131,10 @@ QString ReadSettingsLastLine(const QString& fileName)
     const QByteArray contents = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw RuntimeFault("cannot read settings file");
-    return LastSettingsLine(contents);
+    return lastSettingsLine(contents);
 }
 
-bool WriteSettingsFile(const QString& fileName, const SettingsRecord& fields)
+bool writeSettingsFile(const QString& fileName, const SettingsRecord& fields)
 {
     // Written beside the old file, checked, then renamed over it: a full disk or a
     // crash never leaves a cut-short or empty settings file. QSaveFile is not enough
@@ -146,7 +145,7 @@ bool WriteSettingsFile(const QString& fileName, const SettingsRecord& fields)
         return false; // a new file is created for its owner only (0600)
     if (target.exists())
         temp.setPermissions(QFile::permissions(fileName));
-    const QByteArray bytes = FormatSettingsRecord(fields).toUtf8();
+    const QByteArray bytes = formatSettingsRecord(fields).toUtf8();
     if (temp.write(bytes) != bytes.size() || !temp.flush())
         return false;
     if (QFileInfo(temp.fileName()).size() != bytes.size())

@@ -12,21 +12,21 @@
 using SettingsRecord = std::array<QString, 6>; // server, user, password, folder, minute, second
 
 // The line the writer produces, CR LF included.
-QString FormatSettingsRecord(const SettingsRecord& fields);
+QString formatSettingsRecord(const SettingsRecord& fields);
 
 // Splits one line into the six fields. Throws RuntimeFault when the commas give a
 // negative count (fewer than five commas, or two of them too close together).
-SettingsRecord ParseSettingsRecord(const QString& line);
+SettingsRecord parseSettingsRecord(const QString& line);
 
 // The last line of the file's bytes (CR LF, LF or CR end a line; a final line break
 // does not start another line; no line at all gives the empty text), decoded as UTF-8,
 // or as Shift_JIS when it is not valid UTF-8 (files written on Japanese Windows).
-QString LastSettingsLine(const QByteArray& contents);
+QString lastSettingsLine(const QByteArray& contents);
 
 // Reads the file and returns the last line. Throws RuntimeFault when it cannot be read.
-QString ReadSettingsLastLine(const QString& fileName);
+QString readSettingsLastLine(const QString& fileName);
 
 // Replaces the file with one record. The old file is replaced only once the new one is
 // completely on disk; a new file is readable by its owner only, since it holds a
 // password. Returns false (old file untouched) when it could not be written.
-bool WriteSettingsFile(const QString& fileName, const SettingsRecord& fields);
+bool writeSettingsFile(const QString& fileName, const SettingsRecord& fields);

@@ -138,7 +138,7 @@ void tellFailure(State& s, const QString& reason)
 
 bool openFile(State& s)
 {
-    s.file.setFileName(QDir(s.folder).filePath(QString::fromLatin1(EventLog::kFileName)));
+    s.file.setFileName(QDir(s.folder).filePath(QString::fromLatin1(eventlog::kFileName)));
     if (s.file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         s.sinceFailure.invalidate();
         return true;
@@ -161,7 +161,7 @@ void giveUpForAWhile(State& s)
 void rotate(State& s)
 {
     const QString current = s.file.fileName();
-    const QString old = QDir(s.folder).filePath(QString::fromLatin1(EventLog::kOldFileName));
+    const QString old = QDir(s.folder).filePath(QString::fromLatin1(eventlog::kOldFileName));
     s.file.close();
     QFile::remove(old);
     if (!QFile::rename(current, old)) {
@@ -184,7 +184,7 @@ void writeToFile(State& s, const QByteArray& line)
     // Asked of the file itself, not counted here: another process may have written to
     // it, or someone may have emptied it.
     const qint64 size = s.file.size();
-    if (size > 0 && size + line.size() > EventLog::kMaxBytes) {
+    if (size > 0 && size + line.size() > eventlog::kMaxBytes) {
         rotate(s);
         if (!s.file.isOpen())
             return;
@@ -234,7 +234,7 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
 
 } // namespace
 
-namespace EventLog {
+namespace eventlog {
 
 bool open(const QString& folder)
 {
@@ -336,4 +336,4 @@ QString took(const QElapsedTimer& watch)
     return QString::number(static_cast<double>(watch.nsecsElapsed()) / 1e9, 'f', 3) + QLatin1Char('s');
 }
 
-} // namespace EventLog
+} // namespace eventlog

@@ -7,9 +7,9 @@
 //
 // Writing an event:
 //
-//   EventLog::info(QStringLiteral("connect: server=%1 result=ok took=%2").arg(server, EventLog::took(watch)));
-//   EventLog::warning(...);   // something failed and the program goes on
-//   EventLog::error(...);     // a run-time fault ended a handler
+//   eventlog::info(QStringLiteral("connect: server=%1 result=ok took=%2").arg(server, eventlog::took(watch)));
+//   eventlog::warning(...);   // something failed and the program goes on
+//   eventlog::error(...);     // a run-time fault ended a handler
 //
 // or qCInfo(lcEvents) / qCWarning(lcEvents) / qCCritical(lcEvents) directly. The kinds
 // in use: start, end, settings, connect, disconnect, change folder, list, upload, error
@@ -36,7 +36,7 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
-namespace EventLog {
+namespace eventlog {
 
 inline constexpr qint64 kMaxBytes = qint64{1024} * 1024;
 inline constexpr const char* kFileName = "skylark.log";
@@ -72,4 +72,4 @@ QString quote(const QString& value);
 // Elapsed time as "1.234s".
 QString took(const QElapsedTimer& watch);
 
-} // namespace EventLog
+} // namespace eventlog

@@ -14,7 +14,11 @@
 //
 // Everything here belongs to one thread.
 
+// moc reads what a header includes and cannot parse the standard library's C++20
+// headers; it needs nothing from this one.
+#ifndef Q_MOC_RUN
 #include <coroutine>
+#endif
 #include <exception>
 #include <functional>
 #include <list>

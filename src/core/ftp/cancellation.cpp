@@ -71,12 +71,12 @@ int Cancellation::onClose(void* self, curl_socket_t socket)
     return closeSocket(socket);
 }
 
-void SetThreadCancellation(std::shared_ptr<Cancellation> cancellation)
+void setThreadCancellation(std::shared_ptr<Cancellation> cancellation)
 {
     t_cancellation = std::move(cancellation);
 }
 
-std::shared_ptr<Cancellation> ThreadCancellation()
+std::shared_ptr<Cancellation> threadCancellation()
 {
     return t_cancellation;
 }

@@ -2,7 +2,7 @@
 // Cutting short, from another thread, what the FTP layer is doing for a thread: the
 // program's end must not wait for a server that takes its time.
 //
-// A thread that sets a Cancellation (SetThreadCancellation) before it connects makes its
+// A thread that sets a Cancellation (setThreadCancellation) before it connects makes its
 // connections answer to it. Once cancel() has been called, the request under way ends
 // within moments (its sockets are shut down, and a transfer's progress check says stop),
 // no request is sent any more, and none is tried again on a fresh login.
@@ -39,5 +39,5 @@ private:
 
 // The cancellation that the connections this thread opens from now on answer to; null:
 // none (they run to their bounds).
-void SetThreadCancellation(std::shared_ptr<Cancellation> cancellation);
-std::shared_ptr<Cancellation> ThreadCancellation();
+void setThreadCancellation(std::shared_ptr<Cancellation> cancellation);
+std::shared_ptr<Cancellation> threadCancellation();

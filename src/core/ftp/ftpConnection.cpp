@@ -128,7 +128,7 @@ std::unique_ptr<FtpConnection> FtpConnection::create(FtpConnectionSettings setti
 }
 
 FtpConnection::FtpConnection(FtpConnectionSettings settings)
-    : m_settings(std::move(settings)), m_secure(m_settings.server), m_cancel(ThreadCancellation()),
+    : m_settings(std::move(settings)), m_secure(m_settings.server), m_cancel(threadCancellation()),
       m_curl(curl_easy_init())
 {
 }

@@ -31,7 +31,7 @@ FtpFailure lastFailure(const char* call)
     FtpFailure failure;
     failure.code = GetLastError();
     failure.call = QString::fromLatin1(call);
-    failure.libraryText = QString::fromStdString(LastLibraryErrorText());
+    failure.libraryText = QString::fromStdString(lastLibraryErrorText());
     failure.reply = lastResponse();
     return failure;
 }
@@ -74,7 +74,7 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
                                               bool passive)
 {
     // Whatever reports on this session later (a reply, libcurl's words) must not carry it.
-    EventLog::addSecret(password);
+    eventlog::addSecret(password);
     const std::int32_t flags = passive ? INTERNET_FLAG_PASSIVE : 0;
     QElapsedTimer watch;
     watch.start();
@@ -88,9 +88,9 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     m_folder.clear();
     const QString event =
         QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
-            .arg(EventLog::quote(server), EventLog::quote(user), passive ? QStringLiteral("yes") : QStringLiteral("no"),
-                 outcome(failure), EventLog::took(watch));
-    failure ? EventLog::warning(event) : EventLog::info(event);
+            .arg(eventlog::quote(server), eventlog::quote(user), passive ? QStringLiteral("yes") : QStringLiteral("no"),
+                 outcome(failure), eventlog::took(watch));
+    failure ? eventlog::warning(event) : eventlog::info(event);
     return failure;
 }
 
@@ -100,8 +100,8 @@ void FtpSession::disconnect()
         QElapsedTimer watch;
         watch.start();
         InternetCloseHandle(m_ftp);
-        EventLog::info(
-            QStringLiteral("disconnect: server=%1 took=%2").arg(EventLog::quote(m_server), EventLog::took(watch)));
+        eventlog::info(
+            QStringLiteral("disconnect: server=%1 took=%2").arg(eventlog::quote(m_server), eventlog::took(watch)));
     }
     m_ftp = 0;
 }
@@ -122,9 +122,9 @@ bool FtpSession::changeFolder(const QString& folder)
         m_folder = folder;
         return true;
     }
-    EventLog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
-                          .arg(EventLog::quote(m_server), EventLog::quote(folder),
-                               outcome(lastFailure("FtpSetCurrentDirectory")), EventLog::took(watch)));
+    eventlog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
+                          .arg(eventlog::quote(m_server), eventlog::quote(folder),
+                               outcome(lastFailure("FtpSetCurrentDirectory")), eventlog::took(watch)));
     return false;
 }
 
@@ -140,8 +140,8 @@ ListResult FtpSession::list()
             return result;
         }
         result.failure = lastFailure("FtpFindFirstFile");
-        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
-                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder), outcome(result.failure)));
+        eventlog::warning(QStringLiteral("list: server=%1 folder=%2 result=%3")
+                              .arg(eventlog::quote(m_server), eventlog::quote(m_folder), outcome(result.failure)));
         return result;
     }
     result.entries.append(entryOf(record));
@@ -153,8 +153,8 @@ ListResult FtpSession::list()
     }
     if (GetLastError() != ERROR_NO_MORE_FILES) {
         result.failure = lastFailure("InternetFindNextFile");
-        EventLog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
-                              .arg(EventLog::quote(m_server), EventLog::quote(m_folder))
+        eventlog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
+                              .arg(eventlog::quote(m_server), eventlog::quote(m_folder))
                               .arg(result.entries.size())
                               .arg(outcome(result.failure)));
     }
@@ -180,7 +180,7 @@ std::optional<FtpFailure> FtpSession::putDirect(const QByteArray& localFile, con
 void FtpSession::uploadDirectlyFromNowOn(const char* why)
 {
     m_directUploads = true;
-    EventLog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
+    eventlog::warning(QStringLiteral("upload: the server %1; files go straight to their final names for the rest of "
                                      "this session")
                           .arg(QLatin1String(why)));
 }
@@ -194,19 +194,19 @@ std::optional<FtpFailure> FtpSession::putFile(const QString& localFile, const QS
     if (local.isFile() && local.size() == 0) {
         // A camera or generator that crashed while writing leaves the image empty; sent,
         // it would replace the good one on the server.
-        EventLog::warning(QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=0 result=not sent: the "
+        eventlog::warning(QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=0 result=not sent: the "
                                          "image is empty")
-                              .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
-                                   EventLog::quote(localFile)));
+                              .arg(eventlog::quote(remoteName), eventlog::quote(m_folder), eventlog::quote(m_server),
+                                   eventlog::quote(localFile)));
         return FtpFailure{ERROR_HANDLE_EOF, QStringLiteral("FtpPutFile"), {}, {}};
     }
     std::optional<FtpFailure> failure = putAtomically(localFile, remoteName, transferType);
     const QString event =
         QStringLiteral("upload: file=%1 folder=%2 server=%3 local=%4 bytes=%5 result=%6 took=%7")
-            .arg(EventLog::quote(remoteName), EventLog::quote(m_folder), EventLog::quote(m_server),
-                 EventLog::quote(localFile), local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
-                 outcome(failure), EventLog::took(watch));
-    failure ? EventLog::warning(event) : EventLog::info(event);
+            .arg(eventlog::quote(remoteName), eventlog::quote(m_folder), eventlog::quote(m_server),
+                 eventlog::quote(localFile), local.exists() ? QString::number(local.size()) : QStringLiteral("none"),
+                 outcome(failure), eventlog::took(watch));
+    failure ? eventlog::warning(event) : eventlog::info(event);
     return failure;
 }
 
@@ -232,7 +232,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
 
     const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
     if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
-        const bool began = LastUploadBegan();
+        const bool began = lastUploadBegan();
         const FtpFailure failure = lastFailure("FtpPutFile");
         if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && !began && refusesTheName(failure.reply, {550, 553})) {
             // Refused before a byte went: the name itself is not allowed here, and the
@@ -248,9 +248,9 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         // to replace it.
         if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && began)
             FtpDeleteFileA(m_ftp, temporary.constData());
-        EventLog::warning(QStringLiteral("upload: %1 failed while under its temporary name; %2 on the server is left "
+        eventlog::warning(QStringLiteral("upload: %1 failed while under its temporary name; %2 on the server is left "
                                          "as it was")
-                              .arg(EventLog::quote(remoteName), EventLog::quote(remoteName)));
+                              .arg(eventlog::quote(remoteName), eventlog::quote(remoteName)));
         return failure;
     }
     if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
@@ -276,11 +276,11 @@ QString FtpSession::describe(const FtpFailure& failure)
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(QLatin1String(errorName(failure.code)), EventLog::quote(failure.libraryText),
-             EventLog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+        .arg(QLatin1String(errorName(failure.code)), eventlog::quote(failure.libraryText),
+             eventlog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }
 
 void FtpSession::useTrustFolder(const QString& folder)
 {
-    SetTrustFolder(folder.toStdString());
+    setTrustFolder(folder.toStdString());
 }

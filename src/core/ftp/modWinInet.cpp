@@ -386,18 +386,18 @@ std::uint32_t GetLastError()
     return t_lastError;
 }
 
-int OpenInternetHandleCount()
+int openInternetHandleCount()
 {
     std::lock_guard lock(g_tableMutex);
     return static_cast<int>(g_table.size());
 }
 
-std::string LastLibraryErrorText()
+std::string lastLibraryErrorText()
 {
     return t_lastLibraryError;
 }
 
-bool LastUploadBegan()
+bool lastUploadBegan()
 {
     return t_lastDataBegan;
 }

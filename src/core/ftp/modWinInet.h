@@ -89,13 +89,13 @@ std::uint32_t errorCodeOf(FailureReason reason);
 // libcurl's own words for this thread's last failed call ("Failed to connect to
 // 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
 // failed before it reached libcurl.
-std::string LastLibraryErrorText();
+std::string lastLibraryErrorText();
 
 // Whether this thread's last failed FtpPutFileA had got under way (the server took the
 // STOR, or bytes of the file went out) before it failed; false when the server refused
 // the upload outright.
-bool LastUploadBegan();
+bool lastUploadBegan();
 
 // Number of handles currently open (sessions, searches, Internet handles): lets tests
 // and the long-running checks see that nothing leaks.
-int OpenInternetHandleCount();
+int openInternetHandleCount();

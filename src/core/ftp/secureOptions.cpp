@@ -162,13 +162,13 @@ std::shared_ptr<const std::string> trustedCertificates(const std::string& system
     return cache.both;
 }
 
-void SetTrustFolder(const std::string& folder)
+void setTrustFolder(const std::string& folder)
 {
     std::lock_guard lock(g_trustMutex);
     g_trustFolder = folder;
 }
 
-std::string GetTrustFolder()
+std::string trustFolder()
 {
     std::lock_guard lock(g_trustMutex);
     return g_trustFolder;
@@ -202,7 +202,7 @@ std::string SecureChannel::knownHostsName() const
 
 void SecureChannel::apply(CURL* curl, long stallSeconds)
 {
-    const std::string folder = GetTrustFolder();
+    const std::string folder = trustFolder();
 
     if (m_server.scheme == Scheme::Ftpes || m_server.scheme == Scheme::Ftps) {
         // TLS for the login and for every data connection; a server that will not

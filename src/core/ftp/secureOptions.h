@@ -3,7 +3,7 @@
 // say which servers are trusted, and what a failed secure connect means in the
 // WinInet-style error codes the window knows.
 //
-// Trust lives in the trust folder, the folder of ftp.txt (SetTrustFolder):
+// Trust lives in the trust folder, the folder of ftp.txt (setTrustFolder):
 //   ftp-ca.pem   certificates (PEM) trusted in addition to the system's CA store, so a
 //                server with a self-signed certificate or a private CA can be trusted;
 //   known_hosts  SSH host keys in OpenSSH's format. The key of a server not in the file
@@ -68,8 +68,8 @@ inline constexpr char kKnownHostsFile[] = "known_hosts";
 // The folder that holds ftp-ca.pem and known_hosts (the folder of ftp.txt), with or
 // without a trailing separator. Read at every request, so a file added while the
 // program runs counts from the next connect on.
-void SetTrustFolder(const std::string& folder);
-std::string GetTrustFolder();
+void setTrustFolder(const std::string& folder);
+std::string trustFolder();
 
 // The system's bundle and ftp-ca.pem as one PEM text, for a libcurl without a CA
 // folder. Read once, and again only when either file has changed (size or time).

@@ -87,7 +87,7 @@ void SessionThread::give(Job job)
 
 void SessionThread::work()
 {
-    SetThreadCancellation(m_cancel);
+    setThreadCancellation(m_cancel);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
@@ -197,7 +197,7 @@ void SessionThread::end(Ending how, const QString& why)
     if (dropped > 0)
         left << QStringLiteral("not made: %1 call%2").arg(dropped).arg(dropped == 1 ? "" : "s");
     if (left.isEmpty())
-        EventLog::info(QStringLiteral("session: ended (%1)").arg(why));
+        eventlog::info(QStringLiteral("session: ended (%1)").arg(why));
     else
-        EventLog::warning(QStringLiteral("session: ended (%1); %2").arg(why, left.join(QStringLiteral("; "))));
+        eventlog::warning(QStringLiteral("session: ended (%1); %2").arg(why, left.join(QStringLiteral("; "))));
 }

@@ -21,7 +21,9 @@
 #include <QObject>
 
 #include <condition_variable>
+#ifndef Q_MOC_RUN // moc cannot parse it (see core/base/task.h)
 #include <coroutine>
+#endif
 #include <deque>
 #include <exception>
 #include <functional>

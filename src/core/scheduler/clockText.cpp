@@ -57,28 +57,28 @@ double parse(std::string s, size_t length)
 
 } // namespace
 
-QString ClockText(const QTime& time)
+QString clockText(const QTime& time)
 {
     return time.toString(QStringLiteral("H:mm:ss"));
 }
 
-ClockParts SplitClockText(const QString& clockText)
+ClockParts SplitClockText(const QString& text)
 {
     ClockParts p;
-    p.hour = clockText.left(2);
+    p.hour = text.left(2);
     if (p.hour.size() >= 2 && p.hour[1] == QLatin1Char(':'))
-        p.hour = QLatin1Char('0') + clockText.left(1);
+        p.hour = QLatin1Char('0') + text.left(1);
     if (p.hour.startsWith(QLatin1Char('0'))) {
-        p.minute = clockText.mid(2, 2);
-        p.second = clockText.mid(5, 2);
+        p.minute = text.mid(2, 2);
+        p.second = text.mid(5, 2);
     } else {
-        p.minute = clockText.mid(3, 2);
-        p.second = clockText.mid(6, 2);
+        p.minute = text.mid(3, 2);
+        p.second = text.mid(6, 2);
     }
     return p;
 }
 
-double NumericValue(const QString& text)
+double numericValue(const QString& text)
 {
     std::string s;
     s.reserve(static_cast<size_t>(text.size()));
@@ -91,7 +91,7 @@ double NumericValue(const QString& text)
     return parse(s, numberPrefix(s));
 }
 
-double StrictNumber(const QString& text)
+double strictNumber(const QString& text)
 {
     const std::string s = text.trimmed().toStdString();
     const size_t length = numberPrefix(s);
@@ -100,7 +100,7 @@ double StrictNumber(const QString& text)
     return parse(s, length);
 }
 
-long ProgramEndWait(double endHour, double endMinute, double endSecond, double hour, double minute, double second)
+long programEndWait(double endHour, double endMinute, double endSecond, double hour, double minute, double second)
 {
     const double target = endHour * 3600 + endMinute * 60 + endSecond;
     const double now = hour * 3600 + minute * 60 + second;

@@ -11,24 +11,24 @@
 // Connect, ten seconds before the set second: the minute box equals the clock's minute
 // text character for character; the second box's numeric value minus 10 equals the
 // clock's second.
-bool ConnectStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
+bool connectStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
 
 // Upload, at the set second: both boxes equal the clock's texts character for character.
-bool UploadStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
+bool uploadStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
 
 // Disconnect, ten seconds after: numeric minute values equal; the second box read
 // strictly as a number, plus 10, equals the clock's second. Throws RuntimeFault when the
 // second box is not a number.
-bool DisconnectStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
+bool disconnectStageDue(const QString& minuteBox, const QString& secondBox, const ClockParts& now);
 
 // The server folder of the destination box, which holds the server name followed by the
 // folder: the box without its first serverName.size() characters. Throws RuntimeFault
 // when the box is shorter than the server name.
-QString RemoteFolderOf(const QString& serverName, const QString& destination);
+QString remoteFolderOf(const QString& serverName, const QString& destination);
 
 // The folder a change of folder is made to: a path naming the server has it taken off,
 // and nothing left means the root.
-QString FolderChangeTarget(const QString& serverName, const QString& path);
+QString folderChangeTarget(const QString& serverName, const QString& path);
 
 // Whether the hourly arming accepts the boxes' values: both at most 59.
-bool HourlyTimeInRange(const QString& minuteBox, const QString& secondBox);
+bool hourlyTimeInRange(const QString& minuteBox, const QString& secondBox);

@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-bool ProgramFolderHolds(const QString& folder, const QString& name)
+bool programFolderHolds(const QString& folder, const QString& name)
 {
     const QDir dir(folder);
     if (!dir.exists() || !dir.isReadable())

@@ -6,4 +6,4 @@
 // Answers from the one name instead of listing the folder, so a folder of tens of
 // thousands of images costs no more than one of ten. Throws RuntimeFault when the
 // folder itself cannot be read.
-bool ProgramFolderHolds(const QString& folder, const QString& name);
+bool programFolderHolds(const QString& folder, const QString& name);

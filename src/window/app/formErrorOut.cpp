@@ -1,19 +1,18 @@
-#include "window/app/ftpForm.h"
-
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
 
 void FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others
     // are the caller's business.
     const bool fromServer = failure.code == ERROR_INTERNET_EXTENDED_ERROR;
-    EventLog::warning(QStringLiteral("error: ") + FtpSession::describe(failure) +
+    eventlog::warning(QStringLiteral("error: ") + FtpSession::describe(failure) +
                       (fromServer ? QStringLiteral(" shown=yes") : QStringLiteral(" shown=no")));
     if (!fromServer)
         return;
     // A server may repeat the password in its reply; a box on an unattended screen
     // must not show it.
     m_platform.showMessage(failure.call + QStringLiteral(" Extd Err: ") + QString::number(failure.reply.code) +
-                           QLatin1Char(' ') + EventLog::withoutSecrets(failure.reply.text));
+                           QLatin1Char(' ') + eventlog::withoutSecrets(failure.reply.text));
 }

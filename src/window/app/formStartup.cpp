@@ -1,12 +1,11 @@
 // Start-up, the program folder, the enabling rule, and the ways the window ends.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/scheduler/formTimer.h"
-#include "window/ftp/keyedTree.h"
-#include "window/app/platform.h"
-#include "core/base/eventLog.h"
 #include "core/app/settingsFile.h"
+#include "core/base/eventLog.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/ftp/keyedTree.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -17,10 +16,10 @@
 
 bool FTPform::Form_Load()
 {
-    text1->move(text1->x(), Twips(80));
-    text2->move(text2->x(), Twips(80));
-    text3->move(text3->x(), Twips(80));
-    Text5->move(Text5->x(), Twips(3900));
+    text1->move(text1->x(), twips(80));
+    text2->move(text2->x(), twips(80));
+    text3->move(text3->x(), twips(80));
+    Text5->move(Text5->x(), twips(3900));
     if (!guarded("Form_Load", kMissingFiles, [this] { startUp(); })) {
         m_platform.endProcess();
         return false;
@@ -31,20 +30,20 @@ bool FTPform::Form_Load()
 void FTPform::startUp()
 {
     for (QLineEdit* box : {Text9, Text10, Text11})
-        box->resize(Twips(340), box->height());
+        box->resize(twips(340), box->height());
     for (QLineEdit* box : {Text9, Text10, Text11})
-        box->resize(box->width(), Twips(300));
+        box->resize(box->width(), twips(300));
     for (QLineEdit* box : {Text6, Text8})
-        box->resize(Twips(340), box->height());
+        box->resize(twips(340), box->height());
     for (QLineEdit* box : {Text6, Text8})
-        box->resize(box->width(), Twips(300));
+        box->resize(box->width(), twips(300));
 
-    Command3->move(Twips(240), Command3->y());
-    Command7->resize(Twips(2415), Command7->height());
-    Command6->resize(Twips(1935), Command6->height());
-    Command6->move(Twips(2880), Command6->y());
-    cmdDisconnect->move(Twips(240), cmdDisconnect->y());
-    cmdConnect->move(Twips(240), cmdConnect->y());
+    Command3->move(twips(240), Command3->y());
+    Command7->resize(twips(2415), Command7->height());
+    Command6->resize(twips(1935), Command6->height());
+    Command6->move(twips(2880), Command6->y());
+    cmdDisconnect->move(twips(240), cmdDisconnect->y());
+    cmdConnect->move(twips(240), cmdConnect->y());
 
     chkPassive->setChecked(true);
     optBin->setChecked(true);
@@ -55,11 +54,11 @@ void FTPform::startUp()
     const QString settings = fMyPath() + QStringLiteral("ftp.txt");
     // Certificates and host keys the operator trusts live beside the settings.
     FtpSession::useTrustFolder(QDir::toNativeSeparators(fMyPath()));
-    const SettingsRecord fields = ParseSettingsRecord(ReadSettingsLastLine(settings));
-    EventLog::addSecret(fields[2]);
-    EventLog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
-                       .arg(EventLog::quote(settings), EventLog::quote(fields[0]), EventLog::quote(fields[1]),
-                            EventLog::quote(fields[3]), EventLog::quote(fields[4]), EventLog::quote(fields[5])));
+    const SettingsRecord fields = parseSettingsRecord(readSettingsLastLine(settings));
+    eventlog::addSecret(fields[2]);
+    eventlog::info(QStringLiteral("settings: loaded from %1 server=%2 user=%3 folder=%4 minute=%5 second=%6")
+                       .arg(eventlog::quote(settings), eventlog::quote(fields[0]), eventlog::quote(fields[1]),
+                            eventlog::quote(fields[3]), eventlog::quote(fields[4]), eventlog::quote(fields[5])));
     text1->setText(fields[0]);
     text2->setText(fields[1]);
     text3->setText(fields[2]);

@@ -1,14 +1,14 @@
 // The window's controls: kind, caption, place, font and colour of each, and the tab order.
 #include "window/app/ftpForm.h"
 
-#include "window/scheduler/formTimer.h"
-#include "window/ftp/keyedTree.h"
+#include "core/base/eventLog.h"
 #include "window/app/messages.h"
 #include "window/app/platform.h"
-#include "core/base/eventLog.h"
+#include "window/ftp/keyedTree.h"
 #include "window/local/dirListBox.h"
 #include "window/local/driveListBox.h"
 #include "window/local/fileListBox.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -29,7 +29,7 @@ const QString kJapaneseFont = QStringLiteral("ＭＳ Ｐゴシック");
 
 void place(QWidget* w, int left, int top, int width, int height)
 {
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
 
 QFont japaneseFont(double points, bool bold)
@@ -86,9 +86,9 @@ QFrame* line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2)
     f->setFrameShape(horizontal ? QFrame::HLine : QFrame::VLine);
     f->setFrameShadow(QFrame::Sunken);
     if (horizontal)
-        f->setGeometry(Twips(x1), Twips(y1) - 1, Twips(x2 - x1), 3);
+        f->setGeometry(twips(x1), twips(y1) - 1, twips(x2 - x1), 3);
     else
-        f->setGeometry(Twips(x1) - 1, Twips(y1), 3, Twips(y2 - y1));
+        f->setGeometry(twips(x1) - 1, twips(y1), 3, twips(y2 - y1));
     return f;
 }
 
@@ -120,7 +120,7 @@ void FTPform::createControls()
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
     setPalette(pal);
-    resize(Twips(8640), Twips(5370));
+    resize(twips(8640), twips(5370));
 
     // Connection area.
     Label2 = label(this, "Label2", QStringLiteral("Server Name"), 360, 120, 1095, 255);
@@ -282,9 +282,9 @@ void FTPform::reportFault(const char* name, const QString& faultMessage, const s
     try {
         std::rethrow_exception(fault);
     } catch (const std::exception& what) {
-        EventLog::fault(name, what, faultMessage.isEmpty() ? QString() : QStringLiteral("shown: ") + faultMessage);
+        eventlog::fault(name, what, faultMessage.isEmpty() ? QString() : QStringLiteral("shown: ") + faultMessage);
     } catch (...) {
-        EventLog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
+        eventlog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
     }
     if (!faultMessage.isEmpty())
         m_platform.showMessage(faultMessage);
@@ -301,7 +301,7 @@ void FTPform::dispatch(AsyncHandler handler, const char* name, Source source, co
         // Served after the call under way, with the tree's selection of this moment.
         QTreeWidgetItem* selected = TreeView1->selectedNode();
         m_waitingClicks.push_back({handler, name, faultMessage, selected ? KeyedTree::key(selected) : QString()});
-        EventLog::info(QStringLiteral("click: %1 waits for the call under way").arg(QLatin1String(name)));
+        eventlog::info(QStringLiteral("click: %1 waits for the call under way").arg(QLatin1String(name)));
         showBusy();
         return;
     }

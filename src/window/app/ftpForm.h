@@ -15,10 +15,20 @@
 // old order: a click on Connect, Disconnect, the manual transfer or a folder waits for
 // the call under way and is served after it, in the order clicked; an hourly stage that
 // comes due meanwhile does nothing, except the disconnect, which runs right after.
+//
+// Names, here and in the whole program. The window's historic names keep their
+// spelling: the controls (text1, Command4, Timer5), the handlers (Command4_Click,
+// Timer5_Timer), the procedures (fMyPath, EnableUI, ErrorOut, ConnectSession,
+// ListRemoteDir, RefreshSendFile, SplitClockText) and the state (lTransferType, sSendFile,
+// lEndWait); so do the WinInet calls and constants the FTP layer mirrors
+// (InternetConnectA, ERROR_NO_MORE_FILES) and the old toolkit's LoadPicture. Every other
+// name is our own and is written one way: types PascalCase, functions and variables
+// camelCase, members m_camelCase, constants kPascalCase, macros SKYLARK_UPPER_CASE,
+// namespaces lower case.
 
-#include "window/ftp/imageList.h"
 #include "core/base/task.h"
 #include "core/ftp/sessionThread.h"
+#include "window/ftp/imageList.h"
 
 #include <QWidget>
 
@@ -95,16 +105,16 @@ private:
     void CloseSession();
     // Closes the FTP session, empties the listing, takes the server out of the tree
     // and returns the controls to their not-connected state.
-    Task<> EndSession();
+    Task<> endSession();
     void ClearFields();
-    void RemoveServerNode();
+    void removeServerNode();
     Task<> ListRemoteDir(QString path);
     void ShowListing(const QString& key);
     // False when the folder could not be made current (the operator has been told).
     Task<bool> ChangeRemoteDir(QString path);
 
     // The scheduler's shared steps.
-    QString ClockNow();
+    QString clockNow();
     ClockParts stampClock();
     void RefreshSendFile();
     // One arming of the program end: when its wait began and how long it is, and the
@@ -224,7 +234,7 @@ private:
 };
 
 // A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).
-constexpr int Twips(int twips)
+constexpr int twips(int value)
 {
-    return (twips + 7) / 15;
+    return (value + 7) / 15;
 }

@@ -16,9 +16,10 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -46,7 +47,7 @@ double DesktopPlatform::monotonicSeconds()
 void DesktopPlatform::showMessage(const QString& text)
 {
     if (m_endRequested) {
-        EventLog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(EventLog::quote(text)));
+        eventlog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(eventlog::quote(text)));
         return;
     }
     // A lasting fault seen on every timer tick must not pile up boxes: while a box with
@@ -59,19 +60,19 @@ void DesktopPlatform::showMessage(const QString& text)
     // nobody pressing OK, until the stack runs out. Past this many, the log alone has it.
     constexpr qsizetype kMostOpenBoxes = 16;
     if (m_openBoxes.size() >= kMostOpenBoxes) {
-        EventLog::warning(
-            QStringLiteral("box: not shown %1 (%2 open already)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
+        eventlog::warning(
+            QStringLiteral("box: not shown %1 (%2 open already)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
     m_openBoxes.append(&box);
     // Where nobody looks at the screen, the log is the only place a box is seen.
-    EventLog::info(QStringLiteral("box: shown %1 (%2 open)").arg(EventLog::quote(text)).arg(m_openBoxes.size()));
+    eventlog::info(QStringLiteral("box: shown %1 (%2 open)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
     // exec() runs a nested event loop, so timer ticks keep arriving while the box waits
     // for its OK: an hourly upload is never held up by a box from an earlier hour.
     box.exec();
     m_openBoxes.removeOne(&box);
-    EventLog::info(QStringLiteral("box: closed %1").arg(EventLog::quote(text)));
+    eventlog::info(QStringLiteral("box: closed %1").arg(eventlog::quote(text)));
 }
 
 #ifdef Q_OS_UNIX
@@ -129,7 +130,7 @@ void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QS
         if (m_endRequested)
             return; // a second signal while the first is handled
         m_endRequested = true;
-        EventLog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
+        eventlog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
         // Each box's loop ends once this handler returns to it; the innermost first.
         for (qsizetype i = m_openBoxes.size(); i-- > 0;)
             m_openBoxes[i]->done(QMessageBox::Ok);

@@ -1,10 +1,10 @@
 // The program from its command line to its end.
 #include "window/app/runSkylark.h"
 
-#include "window/app/ftpForm.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
 #include "core/base/instanceLock.h"
+#include "window/app/ftpForm.h"
+#include "window/app/platform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -85,9 +85,9 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     });
 
     const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
-    EventLog::open(folder);
-    EventLog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
-                       .arg(QCoreApplication::applicationVersion(), EventLog::quote(folder))
+    eventlog::open(folder);
+    eventlog::info(QStringLiteral("start: Skylark %1 folder=%2 pid=%3%4")
+                       .arg(QCoreApplication::applicationVersion(), eventlog::quote(folder))
                        .arg(QCoreApplication::applicationPid())
                        .arg(arm ? QStringLiteral(" --arm") : QString()));
 
@@ -96,19 +96,19 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     case InstanceLock::Outcome::Mine:
         break;
     case InstanceLock::Outcome::Taken:
-        EventLog::error(QStringLiteral("end: another Skylark (%1) already runs in this folder; this one ends "
+        eventlog::error(QStringLiteral("end: another Skylark (%1) already runs in this folder; this one ends "
                                        "(exit status %2)")
                             .arg(lock.holder())
                             .arg(kExitFolderTaken));
-        EventLog::close();
+        eventlog::close();
         return kExitFolderTaken;
     case InstanceLock::Outcome::Unavailable:
-        EventLog::warning(
+        eventlog::warning(
             QStringLiteral("lock: %1; a second Skylark in this folder would not be noticed").arg(lock.reason()));
         break;
     }
     platform.setOnEnd([&lock] {
-        EventLog::info(QStringLiteral("end: the process ends at once"));
+        eventlog::info(QStringLiteral("end: the process ends at once"));
         lock.release();
     });
 
@@ -118,7 +118,7 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
         return 1;
     if (platform.endRequested()) {
         // Asked to end while the start-up showed a box: the window never shows.
-        EventLog::info(QStringLiteral("end: %1 (exit status 0)").arg(how));
+        eventlog::info(QStringLiteral("end: %1 (exit status 0)").arg(how));
         lock.release();
         return 0;
     }
@@ -126,14 +126,14 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     if (arm) {
         // Once the window is up: the same checks and messages as a click.
         QTimer::singleShot(0, &form, [&form] {
-            EventLog::info(QStringLiteral("arm: pressing \"下の時間に毎時転送\" (--arm)"));
+            eventlog::info(QStringLiteral("arm: pressing \"下の時間に毎時転送\" (--arm)"));
             form.armHourlyUpload();
         });
     }
     if (whenShown)
         QTimer::singleShot(0, &form, whenShown);
     const int rc = QApplication::exec();
-    EventLog::info(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
+    eventlog::info(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
     lock.release();
     return rc;
 }

@@ -1,11 +1,10 @@
 // The server's folders in the tree: listing a folder, showing a listing, changing the
 // current folder, and opening or closing a folder node on a click.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/ftp/keyedTree.h"
-#include "window/app/platform.h"
 #include "core/scheduler/hourlyRules.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/ftp/keyedTree.h"
 
 #include <QLineEdit>
 
@@ -47,7 +46,7 @@ Task<bool> FTPform::ChangeRemoteDir(QString path)
         m_platform.showMessage(kChooseFolder);
         co_return true;
     }
-    const bool changed = co_await m_session.changeFolder(FolderChangeTarget(text1->text(), path));
+    const bool changed = co_await m_session.changeFolder(folderChangeTarget(text1->text(), path));
     if (!changed) {
         m_platform.showMessage(kFolderWrong);
         co_return false;

@@ -1,11 +1,10 @@
 // Opening and closing the interactive FTP session.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/scheduler/formTimer.h"
-#include "window/ftp/keyedTree.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/ftp/keyedTree.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -45,16 +44,16 @@ Task<> FTPform::cmdDisconnect_Click()
 {
     Label13->setText(QString());
     if (Timer4->running())
-        EventLog::info(QStringLiteral("hourly: stopped by Disconnect"));
+        eventlog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
-    co_await EndSession();
+    co_await endSession();
 }
 
-Task<> FTPform::EndSession()
+Task<> FTPform::endSession()
 {
     // The Internet handle stays open, so the operator can connect again.
     co_await m_session.disconnect();
-    RemoveServerNode();
+    removeServerNode();
     EnableUI(true);
 }
 
@@ -63,7 +62,7 @@ void FTPform::CloseSession()
     const bool wasConnected = m_session.connected();
     stopNetwork(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
     if (wasConnected)
-        RemoveServerNode();
+        removeServerNode();
     ClearFields();
     EnableUI(false);
 }
@@ -77,7 +76,7 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     showBusy();
 }
 
-void FTPform::RemoveServerNode()
+void FTPform::removeServerNode()
 {
     // The server box stays editable while connected; if it was changed since, no node
     // has its text as key. The session is closed all the same, so the one top-level

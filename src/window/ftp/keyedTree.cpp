@@ -1,7 +1,7 @@
 #include "window/ftp/keyedTree.h"
 
-#include "window/ftp/imageList.h"
 #include "core/base/runtimeFault.h"
+#include "window/ftp/imageList.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -6,12 +6,11 @@
 // server). A window blocked in that call could not have started a second connect or
 // another upload then, so those stages let their tick pass; the disconnect runs as soon
 // as the call is over, so no hour keeps its session.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
 #include "core/scheduler/hourlyRules.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,14 +19,14 @@ namespace {
 
 void logPassedOver(const char* stage)
 {
-    EventLog::info(QStringLiteral("hourly: the %1 stage is due while a call is under way; it lets this tick pass")
+    eventlog::info(QStringLiteral("hourly: the %1 stage is due while a call is under way; it lets this tick pass")
                        .arg(QLatin1String(stage)));
 }
 } // namespace
 
 ClockParts FTPform::stampClock()
 {
-    Label6->setText(ClockNow());
+    Label6->setText(clockNow());
     return SplitClockText(Label6->text());
 }
 
@@ -36,7 +35,7 @@ Task<> FTPform::Timer5_Timer()
     const QString minute = Text8->text();
     const QString second = Text6->text();
     const ClockParts now = stampClock();
-    if (!ConnectStageDue(minute, second, now) || m_session.connected() || !m_session.internetOpen())
+    if (!connectStageDue(minute, second, now) || m_session.connected() || !m_session.internetOpen())
         co_return;
     if (m_session.busy()) {
         logPassedOver("connect");
@@ -56,7 +55,7 @@ Task<> FTPform::Timer4_Timer()
     const QString minute = Text8->text();
     const QString second = Text6->text();
     const ClockParts now = stampClock();
-    if (!UploadStageDue(minute, second, now))
+    if (!uploadStageDue(minute, second, now))
         co_return;
     if (m_session.busy()) {
         logPassedOver("upload");
@@ -66,7 +65,7 @@ Task<> FTPform::Timer4_Timer()
         m_platform.showMessage(kChooseFileToUpload);
         co_return;
     }
-    QString folder = RemoteFolderOf(text1->text(), text4->text());
+    QString folder = remoteFolderOf(text1->text(), text4->text());
     if (folder.isEmpty())
         folder = QStringLiteral("\\");
     // The upload goes ahead into the current folder even when the change failed.
@@ -95,7 +94,7 @@ Task<> FTPform::Timer6_Timer()
     const QString minute = Text8->text();
     const QString second = Text6->text();
     const ClockParts now = stampClock();
-    if (!DisconnectStageDue(minute, second, now)) {
+    if (!disconnectStageDue(minute, second, now)) {
         // One that came due during a call, and waits for a moment without one.
         if (m_lateDisconnect && !m_session.busy())
             co_await lateDisconnect();
@@ -106,21 +105,21 @@ Task<> FTPform::Timer6_Timer()
     if (m_session.busy()) {
         if (!m_lateDisconnect) {
             m_lateDisconnect = m_platform.monotonicSeconds();
-            EventLog::info(QStringLiteral("hourly: the disconnect stage is due while a call is under way; it runs as "
+            eventlog::info(QStringLiteral("hourly: the disconnect stage is due while a call is under way; it runs as "
                                           "soon as the call is over"));
         }
         co_return;
     }
     const Disconnecting disconnecting(m_disconnecting);
-    co_await EndSession();
+    co_await endSession();
 }
 
 Task<> FTPform::lateDisconnect()
 {
     const double late = m_platform.monotonicSeconds() - *m_lateDisconnect;
     m_lateDisconnect.reset();
-    EventLog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
+    eventlog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
                        .arg(late, 0, 'f', 1));
     const Disconnecting disconnecting(m_disconnecting);
-    co_await EndSession();
+    co_await endSession();
 }

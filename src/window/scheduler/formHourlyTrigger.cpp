@@ -1,11 +1,10 @@
 // Arming and stopping the hourly upload, and the refresher that follows the hour.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/scheduler/formTimer.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
 #include "core/scheduler/hourlyRules.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/scheduler/formTimer.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -23,9 +22,9 @@ void FTPform::RefreshSendFile()
 
 void FTPform::Command4_Click()
 {
-    if (!HourlyTimeInRange(Text8->text(), Text6->text())) {
-        EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 out of range")
-                              .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
+    if (!hourlyTimeInRange(Text8->text(), Text6->text())) {
+        eventlog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 out of range")
+                              .arg(eventlog::quote(Text8->text()), eventlog::quote(Text6->text())));
         m_platform.showMessage(kResetMinuteSecond);
         return;
     }
@@ -36,8 +35,8 @@ void FTPform::Command4_Click()
     if (Text6->text().size() != 2 || Text8->text().size() != 2) {
         Label13->setText(QString());
         Timer4->setEnabled(false);
-        EventLog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
-                              .arg(EventLog::quote(Text8->text()), EventLog::quote(Text6->text())));
+        eventlog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
+                              .arg(eventlog::quote(Text8->text()), eventlog::quote(Text6->text())));
         m_platform.showMessage(kMinuteSecondTwoDigits);
         return;
     }
@@ -46,8 +45,8 @@ void FTPform::Command4_Click()
     Timer5->setInterval(kStageInterval);
     Timer4->setInterval(kStageInterval);
     RefreshSendFile();
-    EventLog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, to %3")
-                       .arg(Text8->text(), Text6->text(), EventLog::quote(text4->text())));
+    eventlog::info(QStringLiteral("hourly: armed for minute %1 second %2 of every hour, to %3")
+                       .arg(Text8->text(), Text6->text(), eventlog::quote(text4->text())));
 }
 
 void FTPform::armHourlyUpload()
@@ -60,7 +59,7 @@ void FTPform::Command6_Click()
     Timer4->setEnabled(false);
     Timer7->setEnabled(false);
     Label13->setText(QString());
-    EventLog::info(QStringLiteral("hourly: stopped (the hourly connect and disconnect go on)"));
+    eventlog::info(QStringLiteral("hourly: stopped (the hourly connect and disconnect go on)"));
 }
 
 void FTPform::Timer7_Timer()

@@ -1,12 +1,11 @@
 // Sending the hour's file at once over the open session.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
-#include "window/local/fileListBox.h"
 #include "core/scheduler/hourlyRules.h"
 #include "core/scheduler/sendFile.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/local/fileListBox.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -15,7 +14,7 @@ Task<> FTPform::Command5_Click()
 {
     sSendFile = Text5->text().right(6);
     // Only a file of exactly that name in the program folder may be sent.
-    if (!ProgramFolderHolds(fMyPath(), sSendFile)) {
+    if (!programFolderHolds(fMyPath(), sSendFile)) {
         m_platform.showMessage(kNoFileOrWrongDestination);
         co_return;
     }
@@ -29,7 +28,7 @@ Task<> FTPform::Command5_Click()
         m_platform.showMessage(kChooseSourceAndDestination);
         co_return;
     }
-    QString destination = RemoteFolderOf(text1->text(), text4->text());
+    QString destination = remoteFolderOf(text1->text(), text4->text());
     QString localPath = File1->path();
     if (!localPath.endsWith(QDir::separator()))
         localPath += QDir::separator();

@@ -1,34 +1,33 @@
 // The clock label and ending the program at a set time of day.
-#include "window/app/ftpForm.h"
-
-#include "window/app/messages.h"
-#include "window/ftp/keyedTree.h"
-#include "window/app/platform.h"
 #include "core/base/eventLog.h"
 #include "core/scheduler/clockText.h"
+#include "window/app/ftpForm.h"
+#include "window/app/messages.h"
+#include "window/app/platform.h"
+#include "window/ftp/keyedTree.h"
 
 #include <QLabel>
 #include <QLineEdit>
 
 #include <cmath>
 
-QString FTPform::ClockNow()
+QString FTPform::clockNow()
 {
-    return ClockText(m_platform.timeOfDay());
+    return clockText(m_platform.timeOfDay());
 }
 
 void FTPform::Timer3_Timer()
 {
-    Label6->setText(ClockNow());
+    Label6->setText(clockNow());
 }
 
 void FTPform::Command3_Click()
 {
-    if (NumericValue(Text11->text()) > 24 || NumericValue(Text10->text()) > 59 || NumericValue(Text9->text()) > 59) {
+    if (numericValue(Text11->text()) > 24 || numericValue(Text10->text()) > 59 || numericValue(Text9->text()) > 59) {
         m_platform.showMessage(kResetHourMinuteSecond);
         return;
     }
-    const ClockParts now = SplitClockText(ClockNow());
+    const ClockParts now = SplitClockText(clockNow());
     EndArming arming;
     arming.hour = Text11->text();
     arming.minute = Text10->text();
@@ -43,10 +42,10 @@ void FTPform::Command3_Click()
     }
     Label10->setText(kEndTimerRunning);
 
-    arming.wait = ProgramEndWait(NumericValue(arming.hour), NumericValue(arming.minute), NumericValue(arming.second),
-                                 NumericValue(now.hour), NumericValue(now.minute), NumericValue(now.second));
+    arming.wait = programEndWait(numericValue(arming.hour), numericValue(arming.minute), numericValue(arming.second),
+                                 numericValue(now.hour), numericValue(now.minute), numericValue(now.second));
     lEndWait = static_cast<std::int32_t>(arming.wait);
-    EventLog::info(QStringLiteral("program end: armed for %1:%2:%3, in %4 s")
+    eventlog::info(QStringLiteral("program end: armed for %1:%2:%3, in %4 s")
                        .arg(arming.hour, arming.minute, arming.second)
                        .arg(arming.wait));
     arming.start = m_platform.monotonicSeconds();
@@ -78,14 +77,14 @@ void FTPform::programEndDue(const EndArming& arming)
     if (lEndWait != static_cast<std::int32_t>(std::floor(elapsed)))
         return;
 
-    Label6->setText(ClockNow());
+    Label6->setText(clockNow());
     const ClockParts shown = SplitClockText(Label6->text());
     if (shown.minute != arming.minute || shown.second != arming.second) {
-        EventLog::info(QStringLiteral("program end: the wait for %1:%2:%3 is over but the clock shows %4; not ending")
+        eventlog::info(QStringLiteral("program end: the wait for %1:%2:%3 is over but the clock shows %4; not ending")
                            .arg(arming.hour, arming.minute, arming.second, Label6->text()));
         return;
     }
-    EventLog::info(QStringLiteral("program end: reached at %1; ending").arg(Label6->text()));
+    eventlog::info(QStringLiteral("program end: reached at %1; ending").arg(Label6->text()));
     endProgramNow();
 }
 
@@ -95,7 +94,7 @@ void FTPform::endProgramNow()
     // under way is cut short rather than waited for.
     if (m_session.connected()) {
         stopNetwork(SessionThread::Ending::CloseSession, QStringLiteral("the program end"));
-        RemoveServerNode();
+        removeServerNode();
         EnableUI(true);
     } else {
         stopNetwork(SessionThread::Ending::Abandon, QStringLiteral("the program end"));
@@ -106,7 +105,7 @@ void FTPform::endProgramNow()
 void FTPform::Command7_Click()
 {
     if (lEndWait != 0)
-        EventLog::info(QStringLiteral("program end: cancelled"));
+        eventlog::info(QStringLiteral("program end: cancelled"));
     Label10->setText(QString());
     lEndWait = 0;
 }
