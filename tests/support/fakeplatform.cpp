@@ -1,7 +1,25 @@
 #include "fakeplatform.h"
 
+#include "window/scheduler/formTimer.h"
+
 #include <algorithm>
 #include <cmath>
+
+namespace {
+int g_stillClocks = 0; // alive at once (two windows in one test)
+} // namespace
+
+StillWallClock::StillWallClock()
+{
+    if (g_stillClocks++ == 0)
+        FormTimer::setWallClock([]() -> qint64 { return 0; });
+}
+
+StillWallClock::~StillWallClock()
+{
+    if (--g_stillClocks == 0)
+        FormTimer::setWallClock(nullptr);
+}
 
 void FakePlatform::setTime(int h, int m, int s, int ms)
 {

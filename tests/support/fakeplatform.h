@@ -11,6 +11,18 @@
 #include <functional>
 #include <vector>
 
+// Holds the window timers' wall clock still while it lives. A test ticks the timers
+// itself on the clock it steps; the timers' real beat, which would tick on the wall
+// clock whenever the event loop runs (while the test waits for an answer), must not
+// add ticks of its own.
+class StillWallClock {
+public:
+    StillWallClock();
+    ~StillWallClock();
+    StillWallClock(const StillWallClock&) = delete;
+    StillWallClock& operator=(const StillWallClock&) = delete;
+};
+
 class FakePlatform final : public Platform {
 public:
     // Sets the time of day, e.g. setTime(10, 30, 9, 600). The monotonic clock moves
@@ -39,5 +51,6 @@ private:
         std::function<void()> then;
     };
     std::vector<Due> m_due;
+    StillWallClock m_stillTimers;
     double m_seconds = 10 * 3600.0; // continuous seconds; time of day = this mod 86400
 };

@@ -4,6 +4,8 @@
 
 #include "window/app/platform.h"
 
+#include "fakeplatform.h"
+
 #include <QStringList>
 
 #include <cmath>
@@ -30,6 +32,7 @@ public:
     }
 
     DesktopPlatform desktop;
+    StillWallClock stillTimers;
     double seconds = 0;
     QString folder;
     QStringList shown;
