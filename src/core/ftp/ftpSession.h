@@ -57,9 +57,6 @@ public:
 
     // Opens the Internet handle, direct or through the proxy when one is given.
     std::optional<FtpFailure> openInternet(const QString& proxy);
-    bool internetOpen() const { return m_internet != 0; }
-    // A session is open: from a successful connect() to disconnect() or close().
-    bool connected() const { return m_ftp != 0; }
 
     // Logs in. On failure the session stays closed.
     std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
