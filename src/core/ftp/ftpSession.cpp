@@ -231,9 +231,9 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         return putDirect(local, remote, transferType);
 
     const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
-    if (!FtpPutFileA(m_ftp, local.constData(), temporary.constData(), transferType, 0)) {
+    if (const std::optional<FtpFailure> stored = putDirect(local, temporary, transferType)) {
+        const FtpFailure& failure = *stored;
         const bool began = lastUploadBegan();
-        const FtpFailure failure = lastFailure("FtpPutFile");
         if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && !began && refusesTheName(failure.reply, {550, 553})) {
             // Refused before a byte went: the name itself is not allowed here, and the
             // final name is all this server will take.
