@@ -163,6 +163,11 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     // connection the operator asked to be direct.
     curl_easy_setopt(c, CURLOPT_PROXY, m_settings.proxy.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup runs on a resolver thread that libcurl otherwise waits for when the
+    // request is cut short or the handle goes: with a resolver that does not answer, the
+    // program's end would wait as long as the lookup does. That thread is left to end by
+    // itself instead (at the latest with the process).
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, b.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, b.responseSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
