@@ -498,6 +498,8 @@ FtpResult FtpConnection::sftpFolderCheck(const std::string& folder)
 // again, in one request. Only while the source is there, though: a rename of nothing
 // must not cost the image it was to replace. The image is missing between the two
 // commands, for a moment on the server's own disk, not for the length of an upload.
+// The removal may fail ("*"): when the request is made again on a fresh login after
+// the link dropped between the two, the target is gone already.
 FtpResult FtpConnection::sftpRename(const std::string& source, const std::string& target)
 {
     const std::string rename = "rename " + sftpQuoted(source) + " " + sftpQuoted(target);
@@ -505,7 +507,12 @@ FtpResult FtpConnection::sftpRename(const std::string& source, const std::string
     // A refusal for another reason than a target in the way keeps its own words.
     if (result.status != FtpStatus::Refused || !sftpExists(source) || !sftpExists(target))
         return result;
-    return sftpCommands({"rm " + sftpQuoted(target), rename});
+    result = sftpCommands({"*rm " + sftpQuoted(target), rename});
+    // The link went down between the two: with the old image gone and the new one still
+    // under its temporary name, the rename alone puts it in place.
+    if (!result.ok() && !cancelled() && !sftpExists(target) && sftpExists(source))
+        result = sftpCommands({rename});
+    return result;
 }
 
 // Whether the folder of path lists its name (names only).

@@ -74,8 +74,9 @@ public:
     // Sends a local file into the current folder under the remote name, as the transfer
     // type (FTP_TRANSFER_TYPE_BINARY, FTP_TRANSFER_TYPE_ASCII) says. The file goes
     // to a temporary name first and is then renamed over the remote name, so that name
-    // only ever holds a complete file; a server that refuses the temporary name or the
-    // rename gets the file under its final name, for the rest of the session.
+    // only ever holds a complete file, old or new; a server that refuses the temporary
+    // name or the rename gets the file under its final name for the rest of the session,
+    // where an upload cut short leaves it short (and the log says so).
     std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
     // The name a file travels under before it replaces the remote name.
     static QString temporaryName(const QString& remoteName);
@@ -90,8 +91,9 @@ public:
 private:
     std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,
                                             std::int32_t transferType);
+    // finalName: the name the image keeps, where a transfer cut short stays short.
     std::optional<FtpFailure> putDirect(const QByteArray& localFile, const QByteArray& remoteName,
-                                        std::int32_t transferType);
+                                        std::int32_t transferType, bool finalName);
     void uploadDirectlyFromNowOn(const char* why);
 
     friend class SessionThread; // hands the handles to the window's view of the session
