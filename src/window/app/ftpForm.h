@@ -107,9 +107,13 @@ private:
     // and returns the controls to their not-connected state.
     Task<> endSession();
     void ClearFields();
-    void removeServerNode();
+    // Takes the server's node (named as the server box read when the session was
+    // closed) out of the tree.
+    void removeServerNode(const QString& server);
     Task<> ListRemoteDir(QString path);
-    void ShowListing(const QString& key);
+    // Shows the last listing under the node `key`; the server's own node when `key` is
+    // the server (as its box read when the listing was asked for) and the listing empty.
+    void ShowListing(const QString& key, const QString& server);
     // False when the folder could not be made current (the operator has been told).
     Task<bool> ChangeRemoteDir(QString path);
 
@@ -225,12 +229,16 @@ private:
         QString faultMessage;
         QString selectedKey; // the tree's selection when the click came
     };
-    TaskSet m_handlers;                       // handlers under way; those left at the end go with the window
     std::deque<WaitingClick> m_waitingClicks; // clicks that came during a call, in order
     std::optional<double> m_lateDisconnect;   // when the hourly disconnect came due during a call
     bool m_disconnecting = false;             // the disconnect stage's own call is under way
     int m_clicksRunning = 0;                  // clicked handlers under way: the busy pointer
     QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
+
+    // Handlers under way; those left at the end go with the window. Declared last, so
+    // destroyed first: a handler's frame still holds guards that write the members above
+    // (m_disconnecting, m_clicksRunning) as it is destroyed.
+    TaskSet m_handlers;
 };
 
 // A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).

@@ -33,10 +33,10 @@ Task<bool> FTPform::ConnectSession(QString server, QString user, QString passwor
         co_return false;
     }
     EnableUI(true);
-    ShowListing(server);
+    ShowListing(server, server);
     co_await ListRemoteDir(QString());
     if (!m_session.listing().isEmpty())
-        ShowListing(server);
+        ShowListing(server, server);
     co_return true;
 }
 
@@ -52,8 +52,9 @@ Task<> FTPform::cmdDisconnect_Click()
 Task<> FTPform::endSession()
 {
     // The Internet handle stays open, so the operator can connect again.
+    const QString server = text1->text();
     co_await m_session.disconnect();
-    removeServerNode();
+    removeServerNode(server);
     EnableUI(true);
 }
 
@@ -62,7 +63,7 @@ void FTPform::CloseSession()
     const bool wasConnected = m_session.connected();
     stopNetwork(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
     if (wasConnected)
-        removeServerNode();
+        removeServerNode(text1->text());
     ClearFields();
     EnableUI(false);
 }
@@ -76,13 +77,13 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     showBusy();
 }
 
-void FTPform::removeServerNode()
+void FTPform::removeServerNode(const QString& server)
 {
     // The server box stays editable while connected; if it was changed since, no node
     // has its text as key. The session is closed all the same, so the one top-level
     // node (the server) goes, rather than leaving the window half connected.
-    if (TreeView1->contains(text1->text())) {
-        TreeView1->remove(text1->text());
+    if (TreeView1->contains(server)) {
+        TreeView1->remove(server);
         return;
     }
     while (QTreeWidgetItem* top = TreeView1->topLevelItem(0))

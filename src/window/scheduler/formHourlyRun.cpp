@@ -65,12 +65,16 @@ Task<> FTPform::Timer4_Timer()
         m_platform.showMessage(kChooseFileToUpload);
         co_return;
     }
+    // The hour that is due, read now: with the upload second late in the hour and a
+    // server slow to answer, the refresher rolls the boxes on to the next hour meanwhile.
+    const QString localFile = Text5->text();
+    const QString remoteName = sSendFile;
     QString folder = remoteFolderOf(text1->text(), text4->text());
     if (folder.isEmpty())
         folder = QStringLiteral("\\");
     // The upload goes ahead into the current folder even when the change failed.
     co_await ChangeRemoteDir(folder);
-    const std::optional<FtpFailure> failure = co_await m_session.putFile(Text5->text(), sSendFile, lTransferType);
+    const std::optional<FtpFailure> failure = co_await m_session.putFile(localFile, remoteName, lTransferType);
     if (failure)
         ErrorOut(*failure);
 }
