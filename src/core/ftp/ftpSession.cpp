@@ -115,18 +115,19 @@ void FtpSession::close()
     m_internet = 0;
 }
 
-bool FtpSession::changeFolder(const QString& folder)
+std::optional<FtpFailure> FtpSession::changeFolder(const QString& folder)
 {
     QElapsedTimer watch;
     watch.start();
     if (FtpSetCurrentDirectoryA(m_ftp, folder.toLocal8Bit().constData())) {
         m_folder = folder;
-        return true;
+        return std::nullopt;
     }
+    const std::optional<FtpFailure> failure = lastFailure("FtpSetCurrentDirectory");
     eventlog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
-                          .arg(eventlog::quote(m_server), eventlog::quote(folder),
-                               outcome(lastFailure("FtpSetCurrentDirectory")), eventlog::took(watch)));
-    return false;
+                          .arg(eventlog::quote(m_server), eventlog::quote(folder), outcome(failure),
+                               eventlog::took(watch)));
+    return failure;
 }
 
 ListResult FtpSession::list()

@@ -66,8 +66,9 @@ public:
     // Ends the session and closes the Internet handle.
     void close();
 
-    // Makes a folder the current one. False when the server refused it or the call failed.
-    bool changeFolder(const QString& folder);
+    // Makes a folder the current one; why not, when the server refused it or the call
+    // failed.
+    std::optional<FtpFailure> changeFolder(const QString& folder);
     // Lists the current folder.
     ListResult list();
 

@@ -42,9 +42,10 @@ SessionThread::Call<void> SessionThread::disconnect()
         [this](std::monostate&) { m_listing.clear(); });
 }
 
-SessionThread::Call<bool> SessionThread::changeFolder(const QString& folder)
+SessionThread::Call<std::optional<FtpFailure>> SessionThread::changeFolder(const QString& folder)
 {
-    return call<bool>(QStringLiteral("FtpSetCurrentDirectory"), [=](FtpSession& s) { return s.changeFolder(folder); });
+    return call<std::optional<FtpFailure>>(QStringLiteral("FtpSetCurrentDirectory"),
+                                           [=](FtpSession& s) { return s.changeFolder(folder); });
 }
 
 SessionThread::Call<ListResult> SessionThread::list()

@@ -56,7 +56,7 @@ public:
                                             bool passive);
     // Forgets the listing when it is over.
     Call<void> disconnect();
-    Call<bool> changeFolder(const QString& folder);
+    Call<std::optional<FtpFailure>> changeFolder(const QString& folder);
     // Keeps the entries as listing() when it is over.
     Call<ListResult> list();
     Call<std::optional<FtpFailure>> putFile(const QString& localFile, const QString& remoteName,

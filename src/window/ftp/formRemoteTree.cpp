@@ -46,8 +46,8 @@ Task<bool> FTPform::ChangeRemoteDir(QString path)
         m_platform.showMessage(kChooseFolder);
         co_return true;
     }
-    const bool changed = co_await m_session.changeFolder(folderChangeTarget(text1->text(), path));
-    if (!changed) {
+    const std::optional<FtpFailure> failure = co_await m_session.changeFolder(folderChangeTarget(text1->text(), path));
+    if (failure) {
         m_platform.showMessage(kFolderWrong);
         co_return false;
     }

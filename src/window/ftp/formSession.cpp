@@ -24,20 +24,20 @@ Task<> FTPform::cmdConnect_Click()
     co_await ConnectSession(server, user, password);
 }
 
-Task<bool> FTPform::ConnectSession(QString server, QString user, QString password)
+Task<std::optional<FtpFailure>> FTPform::ConnectSession(QString server, QString user, QString password)
 {
     const std::optional<FtpFailure> failure =
         co_await m_session.connect(server, user, password, chkPassive->isChecked());
     if (failure) {
         ErrorOut(*failure);
-        co_return false;
+        co_return failure;
     }
     EnableUI(true);
     ShowListing(server, server);
     co_await ListRemoteDir(QString());
     if (!m_session.listing().isEmpty())
         ShowListing(server, server);
-    co_return true;
+    co_return std::nullopt;
 }
 
 Task<> FTPform::cmdDisconnect_Click()
@@ -46,6 +46,7 @@ Task<> FTPform::cmdDisconnect_Click()
     if (Timer4->running())
         eventlog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
+    stopTries(QStringLiteral("the hourly upload was stopped by Disconnect"));
     co_await endSession();
 }
 
@@ -74,6 +75,7 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     // Nothing waits for a call any more, and none is made after this.
     m_waitingClicks.clear();
     m_lateDisconnect.reset();
+    stopTries(QStringLiteral("the program ends"));
     showBusy();
 }
 
