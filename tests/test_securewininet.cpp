@@ -248,7 +248,8 @@ private slots:
         const QString file = local.filePath(QStringLiteral("10.jpg"));
         QVERIFY(writeFile(file, image));
         QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
-        QVERIFY2(FtpRenameFileA(hFtp, "10.jpg.part", "10.jpg"), qPrintable(lastResponse() + server.events().join(" | ")));
+        QVERIFY2(FtpRenameFileA(hFtp, "10.jpg.part", "10.jpg"),
+                 qPrintable(lastResponse() + server.events().join(" | ")));
         QVERIFY2(server.events().contains(QStringLiteral("drop")), qPrintable(server.events().join(" | ")));
         QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), image);
         QVERIFY(!QFile::exists(server.path(QStringLiteral("pub/10.jpg.part"))));

@@ -101,8 +101,8 @@ void TestSessionThread::theEndDoesNotWaitForAHangingLookup()
         SessionThread session;
         QVERIFY(!session.openInternetNow(QString()));
         TaskSet tasks;
-        tasks.start(give([&] { return session.connect("camera.hang.invalid", "user", "secret", true); }, answers,
-                         "connect"));
+        tasks.start(
+            give([&] { return session.connect("camera.hang.invalid", "user", "secret", true); }, answers, "connect"));
         QTest::qWait(300); // the lookup has begun, and hangs for ten seconds
         QElapsedTimer took;
         took.start();

@@ -57,8 +57,7 @@ void Cancellation::cancelSoon()
         cancelLocked();
 }
 
-Cancellation::Finishing::Finishing(std::shared_ptr<Cancellation> cancellation)
-    : m_cancellation(std::move(cancellation))
+Cancellation::Finishing::Finishing(std::shared_ptr<Cancellation> cancellation) : m_cancellation(std::move(cancellation))
 {
     if (!m_cancellation)
         return;

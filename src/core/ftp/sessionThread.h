@@ -102,7 +102,7 @@ public:
     bool ended() const { return m_ended; }
 
 private:
-    void deliver(); // the answers that are in, on the window's thread
+    void deliver();                 // the answers that are in, on the window's thread
     friend class FTPformTestAccess; // tests set the handles the window sees
 
     template <typename R>
@@ -164,7 +164,7 @@ private:
         std::condition_variable done;
         std::deque<Job> jobs;
         std::deque<Answer> answers;
-        QString current;               // the call under way; empty when none
+        QString current;                // the call under way; empty when none
         SessionThread* owner = nullptr; // told of each answer; null once ended
         bool stopping = false;
         bool finished = false;

@@ -265,7 +265,7 @@ private:
         std::optional<FtpFailure> failure; // the last hourly connect's, if it failed
         double at = -1e9;                  // when it began (monotonic seconds)
     } m_hourlyConnect;
-    QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
+    QObject* m_endWaits = nullptr; // the program-end waits; gone with the unload
 
     // Handlers under way; those left at the end go with the window. Declared last, so
     // destroyed first: a handler's frame still holds guards that write the members above

@@ -116,9 +116,8 @@ Task<> FTPform::tryHourAgain(int now)
     ++hour.tries;
     m_hourlyTry = hour;
     const TryUnderWay underWay(m_tryUnderWay);
-    eventlog::info(QStringLiteral("hourly: try %1 of %2 (due at %3)")
-                       .arg(hour.tries)
-                       .arg(hour.remoteName, timeText(hour.dueAt)));
+    eventlog::info(
+        QStringLiteral("hourly: try %1 of %2 (due at %3)").arg(hour.tries).arg(hour.remoteName, timeText(hour.dueAt)));
 
     std::optional<FtpFailure> failure;
     // An image still missing or empty costs no login.
@@ -155,12 +154,15 @@ Task<> FTPform::tryHourAgain(int now)
     }
     const QString reason = FtpSession::describe(*failure);
     if (!mayPass(*failure)) {
-        stopTries(QStringLiteral("try %1 failed (%2), and that will not pass within the hour").arg(hour.tries).arg(reason));
+        stopTries(
+            QStringLiteral("try %1 failed (%2), and that will not pass within the hour").arg(hour.tries).arg(reason));
         co_return;
     }
     const std::optional<int> next = nextTryAt(hour.dueAt, doneAt, hour.tries);
     if (!next) {
-        stopTries(QStringLiteral("try %1 failed (%2); the next hour's cycle begins before another").arg(hour.tries).arg(reason));
+        stopTries(QStringLiteral("try %1 failed (%2); the next hour's cycle begins before another")
+                      .arg(hour.tries)
+                      .arg(reason));
         co_return;
     }
     m_hourlyTry->nextAt = *next;

@@ -92,7 +92,8 @@ Task<> FTPform::Timer4_Timer()
         m_hourStage = {dueAt, false, false};
     // The upload goes ahead into the current folder even when the change failed.
     co_await ChangeRemoteDir(hour.folder);
-    const std::optional<FtpFailure> failure = co_await m_session.putFile(hour.localFile, hour.remoteName, lTransferType);
+    const std::optional<FtpFailure> failure =
+        co_await m_session.putFile(hour.localFile, hour.remoteName, lTransferType);
     if (!failure) {
         m_hourStage.landed = true;
         stopTries({}); // an earlier tick of this second failed; this one landed
