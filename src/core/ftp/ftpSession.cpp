@@ -123,7 +123,7 @@ std::optional<FtpFailure> FtpSession::changeFolder(const QString& folder)
         m_folder = folder;
         return std::nullopt;
     }
-    const std::optional<FtpFailure> failure = lastFailure("FtpSetCurrentDirectory");
+    std::optional<FtpFailure> failure = lastFailure("FtpSetCurrentDirectory");
     eventlog::warning(
         QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
             .arg(eventlog::quote(m_server), eventlog::quote(folder), outcome(failure), eventlog::took(watch)));
