@@ -331,6 +331,11 @@ QString quote(const QString& value)
     return QLatin1Char('"') + escaped(withoutSecrets(value)) + QLatin1Char('"');
 }
 
+QString quoteOutside(const QString& text)
+{
+    return quote(withoutSecrets(text));
+}
+
 QString took(const QElapsedTimer& watch)
 {
     return QString::number(static_cast<double>(watch.nsecsElapsed()) / 1e9, 'f', 3) + QLatin1Char('s');

@@ -15,9 +15,9 @@
 // in use: start, end, settings, connect, disconnect, change folder, list, upload, error
 // (every ErrorOut), hourly, program end, fault, box, lock, arm. One call is
 // one event: the text starts with the kind of event and a colon, then key=value pairs;
-// a value that may hold spaces (a server's reply, a path) goes through quote(). Once
-// open() has run, every other Qt message of the process lands in the log as well,
-// prefixed with its category.
+// a value that may hold spaces goes through quote() (a path, a user) or quoteOutside()
+// (a server's reply, libcurl's words). Once open() has run, every other Qt message of
+// the process lands in the log as well, prefixed with its category.
 //
 // The log never holds the program up: a file that cannot be opened or written is left
 // alone for half a minute before the next try, and the lines meanwhile go to standard
@@ -69,6 +69,10 @@ void fault(const char* handler, const std::exception& fault, const QString& then
 // A value in double quotes with inner quotes and backslashes escaped, secrets scrubbed
 // first.
 QString quote(const QString& value);
+// A text from outside (a server's reply, libcurl's words) quoted like quote(), secrets
+// scrubbed first: after the escapes, a secret holding a quote or a backslash would no
+// longer match.
+QString quoteOutside(const QString& text);
 // Elapsed time as "1.234s".
 QString took(const QElapsedTimer& watch);
 
