@@ -286,8 +286,8 @@ QString FtpSession::describe(const FtpFailure& failure)
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(QLatin1String(errorName(failure.code)), eventlog::quote(failure.libraryText),
-             eventlog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+        .arg(QLatin1String(errorName(failure.code)), eventlog::quoteOutside(failure.libraryText),
+             eventlog::quoteOutside(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }
 
 void FtpSession::useTrustFolder(const QString& folder)

@@ -83,7 +83,7 @@ public:
     static QString temporaryName(const QString& remoteName);
 
     // A failure in the log's words: its call, code and name, libcurl's text for it and
-    // the server's last reply.
+    // the server's last reply, those two without the password.
     static QString describe(const FtpFailure& failure);
     // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
     // every session of the process.
