@@ -47,6 +47,15 @@ void clickNode(FormHarness& h, const QString& key)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
 }
 
+// The stage timers tick every half second whatever the server does.
+void tickStages(FormHarness& h)
+{
+    h.platform.advance(0.5);
+    FTPformTestAccess& f = h.f();
+    for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
+        emit t->timeout();
+}
+
 qsizetype indexOf(const QStringList& commands, const QString& command)
 {
     return commands.indexOf(command);
@@ -156,12 +165,7 @@ void TestSlowServer::hourlyStagesKeepTheOrderOfABlockedWindow()
     emit f.Timer3->timeout();
     f.Command4->click();
 
-    // The stage timers tick every half second whatever the server does.
-    const auto tick = [&] {
-        h.platform.advance(0.5);
-        for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
-            emit t->timeout();
-    };
+    const auto tick = [&] { tickStages(h); };
     // 10:30:10: the connect; its second tick comes while the login runs and adds none.
     tick();
     QVERIFY(f.session().busy());
@@ -209,11 +213,7 @@ void TestSlowServer::theHourDueIsSentWhenTheHourRollsDuringTheUpload()
     f.Text6->setText("55");
     emit f.Timer3->timeout();
     f.Command4->click();
-    const auto tick = [&] {
-        h.platform.advance(0.5);
-        for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
-            emit t->timeout();
-    };
+    const auto tick = [&] { tickStages(h); };
     while (h.platform.timeOfDay() < QTime(10, 59, 54, 500)) {
         tick();
         f.settle();

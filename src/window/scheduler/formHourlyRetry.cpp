@@ -3,6 +3,7 @@
 // goodbye, through the session's own calls. Quietly: the hour showed its box when it
 // first failed; the tries only write to the log.
 #include "core/base/eventLog.h"
+#include "core/base/raisedFlag.h"
 #include "core/base/runtimeFault.h"
 #include "core/ftp/passingFailure.h"
 #include "core/scheduler/hourlyRetry.h"
@@ -21,18 +22,6 @@ QString timeText(int secondOfDay)
 {
     return clockText(QTime(0, 0).addSecs(secondOfDay));
 }
-
-// Says that a try is under way, for as long as it lives.
-class TryUnderWay {
-public:
-    explicit TryUnderWay(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~TryUnderWay() { m_flag = false; }
-    TryUnderWay(const TryUnderWay&) = delete;
-    TryUnderWay& operator=(const TryUnderWay&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 } // namespace
 
@@ -115,7 +104,7 @@ Task<> FTPform::tryHourAgain(int now)
     const bool ownSession = !m_session.connected(); // the operator's session is used as it is
     ++hour.tries;
     m_hourlyTry = hour;
-    const TryUnderWay underWay(m_tryUnderWay);
+    const RaisedFlag underWay(m_tryUnderWay);
     eventlog::info(
         QStringLiteral("hourly: try %1 of %2 (due at %3)").arg(hour.tries).arg(hour.remoteName, timeText(hour.dueAt)));
 

@@ -7,6 +7,7 @@
 // another upload then, so those stages let their tick pass; the disconnect runs as soon
 // as the call is over, so no hour keeps its session.
 #include "core/base/eventLog.h"
+#include "core/base/raisedFlag.h"
 #include "core/scheduler/hourlyRetry.h"
 #include "core/scheduler/hourlyRules.h"
 #include "window/app/ftpForm.h"
@@ -110,20 +111,6 @@ Task<> FTPform::Timer4_Timer()
     // the hour fails.
 }
 
-namespace {
-// Says that the disconnect stage's own call is under way, for as long as it lives.
-class Disconnecting {
-public:
-    explicit Disconnecting(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~Disconnecting() { m_flag = false; }
-    Disconnecting(const Disconnecting&) = delete;
-    Disconnecting& operator=(const Disconnecting&) = delete;
-
-private:
-    bool& m_flag;
-};
-} // namespace
-
 Task<> FTPform::Timer6_Timer()
 {
     const QString minute = Text8->text();
@@ -145,7 +132,7 @@ Task<> FTPform::Timer6_Timer()
         }
         co_return;
     }
-    const Disconnecting disconnecting(m_disconnecting);
+    const RaisedFlag disconnecting(m_disconnecting);
     co_await endSession();
 }
 
@@ -155,6 +142,6 @@ Task<> FTPform::lateDisconnect()
     m_lateDisconnect.reset();
     eventlog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
                        .arg(late, 0, 'f', 1));
-    const Disconnecting disconnecting(m_disconnecting);
+    const RaisedFlag disconnecting(m_disconnecting);
     co_await endSession();
 }
