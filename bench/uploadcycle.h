@@ -55,7 +55,7 @@ private:
         const std::optional<FtpFailure> refused = co_await m_session.connect(server, user, password, true);
         if (refused)
             co_return;
-        const bool changed = co_await m_session.changeFolder(QStringLiteral("/up"));
+        const bool changed = !co_await m_session.changeFolder(QStringLiteral("/up"));
         const std::optional<FtpFailure> failed =
             co_await m_session.putFile(file, QStringLiteral("bench.bin"), FTP_TRANSFER_TYPE_BINARY);
         co_await m_session.disconnect();

@@ -9,9 +9,10 @@ cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=Debug -DSKYLARK_TESTING=
 cmake --build "$top/build-test" -j"$(nproc)"
 (cd "$top/build-test" && ctest --output-on-failure -j"$(nproc)" "$@")
 
-# The tests of the session's thread once more, built with ThreadSanitizer (which cannot
-# share a build with AddressSanitizer).
+# The tests that drive the session's thread once more, built with ThreadSanitizer (which
+# cannot share a build with AddressSanitizer): those CTest labels "threads".
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DSKYLARK_TESTING=ON -DSKYLARK_TSAN=ON >/dev/null
-cmake --build "$top/build-tsan" -j"$(nproc)" --target test_sessionthread test_slowserver
 cd "$top/build-tsan"
-ctest --output-on-failure -L threads
+mapfile -t threaded < <(ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: //p')
+cmake --build . -j"$(nproc)" --target "${threaded[@]}"
+ctest --output-on-failure -j"$(nproc)" -L threads

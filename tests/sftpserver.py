@@ -53,6 +53,9 @@ def parse_args():
     p.add_argument("--stall", default="",
                    help="never answer this request (auth, open, opendir, stat, realpath, ...), "
                         "like a server that hangs")
+    p.add_argument("--drop-after", default="",
+                   help="the first time this request (remove, rename, ...) has been carried out, "
+                        "cut the connection before answering, like a link that goes down")
     p.add_argument("--ipv6", action="store_true", help="listen on ::1 instead of 127.0.0.1")
     return p.parse_args()
 
@@ -123,6 +126,8 @@ def make_sftp_server(opts, log):
     async def hang():
         await asyncio.Event().wait()
 
+    dropped = []
+
     class Sftp(asyncssh.SFTPServer):
         def __init__(self, chan):
             super().__init__(chan, chroot=home.encode())
@@ -147,6 +152,12 @@ def make_sftp_server(opts, log):
                 raise asyncssh.SFTPError(asyncssh.FX_PERMISSION_DENIED, "Permission denied")
             log(what, shown(absolute), *extra)
             if opts.stall == what:
+                return hang()
+            if opts.drop_after == what and not dropped:
+                dropped.append(what)
+                action()
+                log("drop")
+                self.channel.get_connection().abort()
                 return hang()
             return action()
 

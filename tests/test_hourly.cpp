@@ -1,11 +1,14 @@
 // The hourly upload: arming, the refresher, and the connect, upload and disconnect
-// stages, driven by a stepped clock against a real FTP server.
+// stages, driven by a stepped clock against a real FTP server; an hour that failed
+// tried again while the server may come back.
+#include "core/base/eventLog.h"
 #include "core/ftp/modWinInet.h"
 
 #include "formharness.h"
 #include "testfiles.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -67,6 +70,8 @@ private slots:
     void stopKeepsConnectingWithoutUploads();
     void emptyServerBox();
     void faultyHoursDoNotStopTheNext();
+    void aServerBackWithinTheHourGetsItsImage();
+    void aRefusedLoginIsNotTriedAgain();
 };
 
 void TestHourly::fullTimeline()
@@ -371,6 +376,47 @@ void TestHourly::faultyHoursDoNotStopTheNext()
     QCOMPARE(t.onServer("pub/12.jpg"), t.ten);
     QVERIFY(t.h.platform.messages.isEmpty());
     QCOMPARE(openInternetHandleCount(), 1); // only the Internet handle is left open
+}
+
+void TestHourly::aServerBackWithinTheHourGetsItsImage()
+{
+    QTemporaryDir logs;
+    QVERIFY(eventlog::open(logs.path()));
+    Hourly t;
+    QVERIFY(t.start());
+    FTPformTestAccess& f = t.f();
+    f.Command4->click();
+    t.h.server.stop(); // away over the connect and the upload, and the first try
+    stepClockTo(t.h, 10, 30, 40);
+    const QStringList shown = t.h.platform.messages;
+    QVERIFY(!shown.isEmpty());
+    QVERIFY(t.h.server.start()); // back 20 s after the upload second
+    stepClockTo(t.h, 10, 31, 10);
+    QCOMPARE(t.h.server.uploadsOf("10.jpg"), 1);
+    QCOMPARE(t.onServer("pub/10.jpg"), t.ten);
+    QVERIFY(!f.connected());
+    QCOMPARE(t.h.platform.messages, shown); // the tries show no box
+    // Nothing more this hour.
+    stepClockTo(t.h, 11, 30, 9);
+    QCOMPARE(countOf(t.h.server.commands(), "USER user"), 1);
+    eventlog::close();
+    const QByteArray log = readFile(logs.filePath("skylark.log"));
+    QVERIFY2(log.contains("hourly: 10.jpg landed on try 2, 45 s after its second"), log.constData());
+}
+
+void TestHourly::aRefusedLoginIsNotTriedAgain()
+{
+    // A provider locks an account that keeps logging in with a wrong password.
+    FtpTestServerOptions refusing;
+    refusing.refuseLogin = true;
+    Hourly t("30", "20", refusing);
+    QVERIFY(t.start());
+    t.f().Command4->click();
+    stepClockTo(t.h, 10, 30, 21);
+    const int stage = countOf(t.h.server.commands(), "USER user"); // each tick of the connect second
+    QVERIFY(stage > 0);
+    stepClockTo(t.h, 11, 30, 9);
+    QCOMPARE(countOf(t.h.server.commands(), "USER user"), stage);
 }
 
 QTEST_MAIN(TestHourly)

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -50,6 +51,7 @@ private slots:
     void callAtComesOnTimeAndNotWithoutItsContext();
     void formTimerRules();
     void anEndRequestLeavesEveryBox();
+    void theMemoryIsKeptPrivate(); // last: the test process stays so
 };
 
 void TestPlatform::messageBoxLooksRight()
@@ -250,6 +252,13 @@ void TestPlatform::anEndRequestLeavesEveryBox()
     QTRY_VERIFY_WITH_TIMEOUT(sinceSignal.isValid() && !form.isVisible() && !openBox(), 10000);
     QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     QVERIFY(f.text1->text().isEmpty()); // the window's unload ran
+}
+
+void TestPlatform::theMemoryIsKeptPrivate()
+{
+    // No other process of the user may read the password out of it, nor a core dump.
+    QVERIFY(DesktopPlatform::keepMemoryPrivate());
+    QCOMPARE(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
 }
 
 QTEST_MAIN(TestPlatform)

@@ -41,6 +41,7 @@ private slots:
     void everyKindOfSessionKeepsThePassword();
     void anEchoingServerNeverShowsThePassword_data();
     void anEchoingServerNeverShowsThePassword();
+    void ownFieldsAreWrittenAsTheyAre();
 };
 
 void TestSecrets::everyKindOfSessionKeepsThePassword()
@@ -179,6 +180,37 @@ void TestSecrets::anEchoingServerNeverShowsThePassword()
             QVERIFY2(!boxes.join('|').toUtf8().contains(form), form.constData());
         }
     }
+}
+
+// A password of one letter, which is also the user's name: the server's echo of it goes,
+// and Skylark's own words and values stay as they are.
+void TestSecrets::ownFieldsAreWrittenAsTheyAre()
+{
+    FtpTestServerOptions options;
+    options.user = options.password = QStringLiteral("p");
+    options.echoPassword = true;
+    options.refuseSuffixes = {".part", ".jpg"};
+    FormHarness h(options);
+    h.server.makeDir("pub");
+    h.folder.writeFile("10.jpg", QByteArray(2000, 'x'));
+    StderrCapture err;
+    QVERIFY(eventlog::open(h.folder.path()));
+    QVERIFY(h.start());
+    FTPformTestAccess& f = h.f();
+    f.text2->setText("p");
+    f.text3->setText("p");
+    f.click(f.cmdConnect);
+    h.clickNode(h.serverName() + "/pub");
+    f.Text5->setText(f.myPath() + "10.jpg");
+    f.click(f.Command5);
+    h.form->close();
+    eventlog::close();
+
+    const QString log = QString::fromUtf8(readFile(h.folder.filePath("skylark.log")));
+    for (const QString& own : {R"(connect: server=")" + h.serverName() + R"(" user="p" passive=)",
+                               QStringLiteral(R"(upload: file="10.jpg" folder="/pub")"),
+                               QStringLiteral(R"(reply="553 File name not allowed for ***assword ***.")")})
+        QVERIFY2(log.contains(own), qPrintable(own + '\n' + log));
 }
 
 QTEST_MAIN(TestSecrets)

@@ -229,6 +229,33 @@ private slots:
         QVERIFY(InternetCloseHandle(hi));
     }
 
+    void sftpReplaceCutBetweenRemovalAndRenameEndsComplete()
+    {
+        // The link goes down right after the old image was removed, before the rename.
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SftpTestServerOptions o;
+        o.dropAfter = QStringLiteral("remove");
+        SftpTestServer server(o);
+        QVERIFY(server.writeFile(QStringLiteral("pub/10.jpg"), "yesterday"));
+        QVERIFY(server.start());
+        const HINTERNET hi = openInternet();
+        const CloseOnFailure guard{hi};
+        const HINTERNET hFtp = connectTo(hi, server.serverName(), server.user(), server.password());
+        QVERIFY(hFtp != 0);
+        QVERIFY(FtpSetCurrentDirectoryA(hFtp, "pub"));
+        QTemporaryDir local;
+        const QByteArray image = randomBytes(1 << 16);
+        const QString file = local.filePath(QStringLiteral("10.jpg"));
+        QVERIFY(writeFile(file, image));
+        QVERIFY(FtpPutFileA(hFtp, file.toUtf8().constData(), "10.jpg.part", FTP_TRANSFER_TYPE_BINARY, 0));
+        QVERIFY2(FtpRenameFileA(hFtp, "10.jpg.part", "10.jpg"),
+                 qPrintable(lastResponse() + server.events().join(" | ")));
+        QVERIFY2(server.events().contains(QStringLiteral("drop")), qPrintable(server.events().join(" | ")));
+        QCOMPARE(readFile(server.path(QStringLiteral("pub/10.jpg"))), image);
+        QVERIFY(!QFile::exists(server.path(QStringLiteral("pub/10.jpg.part"))));
+        QVERIFY(InternetCloseHandle(hi));
+    }
+
     void sftpWrongPasswordReadsAs530()
     {
         SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);

@@ -1,6 +1,7 @@
 // The session's thread against a real server: calls given by several coroutines run one
 // at a time in the order given and answer on the thread that gave them; the end cuts
-// the call under way short, drops the calls not yet made, and no answer comes after it.
+// the call under way short, drops the calls not yet made, and no answer comes after it;
+// it does not wait for a name lookup that hangs.
 #include "core/base/eventLog.h"
 #include "core/base/task.h"
 #include "core/ftp/sessionThread.h"
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -30,6 +33,7 @@ class TestSessionThread : public QObject {
 private slots:
     void callsRunInTheOrderGivenAndAnswerHere();
     void theEndCutsShortAndDropsTheRest();
+    void theEndDoesNotWaitForAHangingLookup();
 };
 
 void TestSessionThread::callsRunInTheOrderGivenAndAnswerHere()
@@ -84,6 +88,36 @@ void TestSessionThread::theEndCutsShortAndDropsTheRest()
     QVERIFY(answers.isEmpty());
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.contains("session: ended (a test); cut short: InternetConnect; not made: 1 call"), log.constData());
+}
+
+void TestSessionThread::theEndDoesNotWaitForAHangingLookup()
+{
+    if (!dlsym(RTLD_DEFAULT, "skylarkLookupsOfHangInvalidHang"))
+        QSKIP("needs the resolver that hangs preloaded (LD_PRELOAD=libhanglookup.so, as CTest runs it)");
+    QTemporaryDir logs;
+    QVERIFY(eventlog::open(logs.path()));
+    for (const auto how : {SessionThread::Ending::CloseAll, SessionThread::Ending::Abandon}) {
+        QStringList answers;
+        SessionThread session;
+        QVERIFY(!session.openInternetNow(QString()));
+        TaskSet tasks;
+        tasks.start(
+            give([&] { return session.connect("camera.hang.invalid", "user", "secret", true); }, answers, "connect"));
+        QTest::qWait(300); // the lookup has begun, and hangs for ten seconds
+        QElapsedTimer took;
+        took.start();
+        session.end(how, "a test");
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+        // And given afterwards (a coroutine that was past its box), a call is not taken.
+        tasks.start(give([&] { return session.list(); }, answers, "list"));
+        QVERIFY(!session.busy());
+        QVERIFY(answers.isEmpty());
+    }
+    eventlog::close();
+    // The thread came out of the lookup in time: it was joined, not left behind.
+    const QByteArray log = readFile(logs.filePath("skylark.log"));
+    QVERIFY2(log.count("session: ended (a test); cut short: InternetConnect") == 2, log.constData());
+    QVERIFY2(!log.contains("left to finish by itself"), log.constData());
 }
 
 QTEST_MAIN(TestSessionThread)

@@ -47,6 +47,15 @@ void clickNode(FormHarness& h, const QString& key)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
 }
 
+// The stage timers tick every half second whatever the server does.
+void tickStages(FormHarness& h)
+{
+    h.platform.advance(0.5);
+    FTPformTestAccess& f = h.f();
+    for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
+        emit t->timeout();
+}
+
 qsizetype indexOf(const QStringList& commands, const QString& command)
 {
     return commands.indexOf(command);
@@ -65,6 +74,7 @@ private slots:
     void theWindowTurnsWhileACallRuns();
     void clicksMeanwhileAreServedAfterItInOrder();
     void hourlyStagesKeepTheOrderOfABlockedWindow();
+    void theHourDueIsSentWhenTheHourRollsDuringTheUpload();
     void endingDuringATransferTakesASecondAtMost_data();
     void endingDuringATransferTakesASecondAtMost();
 };
@@ -155,12 +165,7 @@ void TestSlowServer::hourlyStagesKeepTheOrderOfABlockedWindow()
     emit f.Timer3->timeout();
     f.Command4->click();
 
-    // The stage timers tick every half second whatever the server does.
-    const auto tick = [&] {
-        h.platform.advance(0.5);
-        for (FormTimer* t : {f.Timer7, f.Timer5, f.Timer4, f.Timer6})
-            emit t->timeout();
-    };
+    const auto tick = [&] { tickStages(h); };
     // 10:30:10: the connect; its second tick comes while the login runs and adds none.
     tick();
     QVERIFY(f.session().busy());
@@ -188,6 +193,41 @@ void TestSlowServer::hourlyStagesKeepTheOrderOfABlockedWindow()
              qPrintable(sent.join(" | ")));
     eventlog::close();
     QVERIFY(readFile(logs.filePath("skylark.log")).contains("hourly: the disconnect runs "));
+}
+
+void TestSlowServer::theHourDueIsSentWhenTheHourRollsDuringTheUpload()
+{
+    // The upload second late in the hour, and a server slow to take the folder change:
+    // the refresher rolls the boxes on to 11.jpg before the upload itself begins.
+    FtpTestServerOptions slow;
+    slow.delaySeconds = 0.3;
+    FormHarness h(slow);
+    h.server.makeDir("pub");
+    const QByteArray ten = randomBytes(3000);
+    h.folder.writeFile("10.jpg", ten);
+    h.folder.writeFile("11.jpg", randomBytes(3000));
+    h.platform.setTime(10, 59, 44, 500);
+    QVERIFY(h.start());
+    FTPformTestAccess& f = h.f();
+    f.Text8->setText("59");
+    f.Text6->setText("55");
+    emit f.Timer3->timeout();
+    f.Command4->click();
+    const auto tick = [&] { tickStages(h); };
+    while (h.platform.timeOfDay() < QTime(10, 59, 54, 500)) {
+        tick();
+        f.settle();
+    }
+    QVERIFY(f.connected());
+    tick(); // 10:59:55: the upload stage, its folder change under way
+    QVERIFY(f.session().busy());
+    while (h.platform.timeOfDay() < QTime(11, 0, 1))
+        tick();
+    QVERIFY(f.Text5->text().endsWith("11.jpg"));
+    f.settle();
+    QCOMPARE(h.server.storesOf("11.jpg"), 0);
+    QCOMPARE(h.server.uploadsOf("10.jpg"), 1);
+    QCOMPARE(readFile(h.server.path("pub/10.jpg")), ten);
 }
 
 void TestSlowServer::endingDuringATransferTakesASecondAtMost_data()

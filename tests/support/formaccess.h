@@ -137,5 +137,5 @@ public:
         settle();
         return changed.value_or(false);
     }
-    void showListing(const QString& key) { form.ShowListing(key); }
+    void showListing(const QString& key) { form.ShowListing(key, form.text1->text()); }
 };

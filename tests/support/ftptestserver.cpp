@@ -70,9 +70,13 @@ bool FtpTestServer::start()
         args << QStringLiteral("--echo-password");
     if (m_options.ipv6)
         args << QStringLiteral("--ipv6");
+    if (m_lastPort != 0)
+        args << QStringLiteral("--port") << QString::number(m_lastPort);
 
     // pyftpdlib logs each session on stderr; nobody reads it, so it must not pile up.
     m_port = m_process.start(QStringLiteral("FTP test server"), args, QProcess::nullDevice(), 10000);
+    if (m_port != 0)
+        m_lastPort = m_port;
     return m_port != 0;
 }
 

@@ -51,8 +51,9 @@ public:
     FtpTestServer(const FtpTestServer&) = delete;
     FtpTestServer& operator=(const FtpTestServer&) = delete;
 
-    // Starts the server and waits (at most 10 s) for it to report its port. Returns
-    // false, with a warning printed, when it did not come up.
+    // Starts the server and waits (at most 10 s) for it to report its port: any free
+    // one the first time, the same one again after stop(). Returns false, with a
+    // warning printed, when it did not come up.
     bool start();
     // Ends the server (by its process id: terminate, then kill). Safe to call twice.
     void stop();
@@ -88,4 +89,5 @@ private:
     QString m_logPath;
     ServerProcess m_process;
     quint16 m_port = 0;
+    quint16 m_lastPort = 0; // a server started again comes back on it
 };

@@ -55,6 +55,8 @@ bool SftpTestServer::start()
         args << QStringLiteral("--forbidden") << dir;
     if (!m_options.stall.isEmpty())
         args << QStringLiteral("--stall") << m_options.stall;
+    if (!m_options.dropAfter.isEmpty())
+        args << QStringLiteral("--drop-after") << m_options.dropAfter;
     if (m_options.ipv6)
         args << QStringLiteral("--ipv6");
     m_port = m_process.start(QStringLiteral("SFTP test server"), args, m_work.filePath(QStringLiteral("stderr.txt")));

@@ -30,6 +30,7 @@ struct SftpTestServerOptions {
     QStringList readonlyDirs;  // folders below home where nothing may be written
     QStringList forbiddenDirs; // folders below home that cannot be opened or entered
     QString stall;             // a request never answered: "auth", "realpath", "opendir", "open", "stat"
+    QString dropAfter;         // the first such request ("remove", ...) is carried out, then the link is cut
     bool ipv6 = false;         // listen on ::1 instead of 127.0.0.1
 };
 

@@ -132,7 +132,6 @@ void tellFailure(State& s, const QString& reason)
                                   "tried again every %3 s")
                        .arg(s.file.fileName(), reason)
                        .arg(kRetryMs / 1000);
-    scrub(text, s.secrets);
     toStandardError(lineOf("WARN", text));
 }
 
@@ -199,11 +198,15 @@ QByteArray formatLine(QtMsgType type, const QMessageLogContext& context, const Q
                       const QStringList& secrets)
 {
     QString text = message;
-    if (context.category && std::strcmp(context.category, "default") != 0 &&
-        std::strcmp(context.category, lcEvents().categoryName()) != 0)
-        text = QString::fromUtf8(context.category) + QLatin1String(": ") + text;
-    // Scrubbed before the cut, so the cut cannot leave the start of a secret behind.
-    scrub(text, secrets);
+    // An event is written as its writer made it: what it holds from outside was scrubbed
+    // on the way in. Any other message (Qt's own, a library's) may hold anything, so all
+    // of it is scrubbed, before the cut, which cannot then leave the start of a secret
+    // behind.
+    if (!context.category || std::strcmp(context.category, lcEvents().categoryName()) != 0) {
+        if (context.category && std::strcmp(context.category, "default") != 0)
+            text = QString::fromUtf8(context.category) + QLatin1String(": ") + text;
+        scrub(text, secrets);
+    }
     if (text.size() > kMaxTextChars)
         text = text.left(kMaxTextChars) + QStringLiteral("...(cut)");
     return lineOf(levelName(type), text);
@@ -278,7 +281,7 @@ void addSecret(const QString& text)
     State& s = state();
     QMutexLocker lock(&s.mutex);
     // Every form a text can take on its way into a line: as it is, as a URL carries it,
-    // and as quote() escapes it.
+    // and as Qt's debug stream quotes it in another category's message.
     for (const QString& form : {text, QString::fromLatin1(QUrl::toPercentEncoding(text)), escaped(text)})
         if (!s.secrets.contains(form))
             s.secrets.append(form);
@@ -311,7 +314,7 @@ void error(const QString& text)
 void fault(const char* handler, const std::exception& fault, const QString& then)
 {
     error(QStringLiteral("fault: handler=%1 ended on a run-time fault: %2%3")
-              .arg(QLatin1String(handler), QString::fromLocal8Bit(fault.what()),
+              .arg(QLatin1String(handler), withoutSecrets(QString::fromLocal8Bit(fault.what())),
                    then.isEmpty() ? QString() : QStringLiteral("; ") + then));
 }
 
@@ -326,9 +329,12 @@ QString withoutSecrets(const QString& text)
 
 QString quote(const QString& value)
 {
-    // Scrubbed before the escapes, which would otherwise hide a secret holding a quote
-    // or a backslash from the scrubbing of the whole line.
-    return QLatin1Char('"') + escaped(withoutSecrets(value)) + QLatin1Char('"');
+    return QLatin1Char('"') + escaped(value) + QLatin1Char('"');
+}
+
+QString quoteOutside(const QString& text)
+{
+    return quote(withoutSecrets(text));
 }
 
 QString took(const QElapsedTimer& watch)

@@ -15,15 +15,22 @@
 // in use: start, end, settings, connect, disconnect, change folder, list, upload, error
 // (every ErrorOut), hourly, program end, fault, box, lock, arm. One call is
 // one event: the text starts with the kind of event and a colon, then key=value pairs;
-// a value that may hold spaces (a server's reply, a path) goes through quote(). Once
-// open() has run, every other Qt message of the process lands in the log as well,
-// prefixed with its category.
+// a value that may hold spaces goes through quote() (a path, a user) or quoteOutside()
+// (a server's reply, libcurl's words). Once open() has run, every other Qt message of
+// the process lands in the log as well, prefixed with its category.
 //
 // The log never holds the program up: a file that cannot be opened or written is left
 // alone for half a minute before the next try, and the lines meanwhile go to standard
 // error only. Standard error is told so once, with the reason, and again only after the
 // file has worked in between. At 1 MiB the file becomes skylark.log.1, replacing the one before.
-// Every text given to addSecret() is replaced by "***" in every line, whatever wrote it.
+//
+// The password is never written into an event. What Skylark writes of its own (a user,
+// a server, a folder, a file name, a path, its own words) goes in as it is, even where
+// it spells a secret: a user called like the password is still the user. Only what
+// comes from outside and may repeat the password is scrubbed, every text given to
+// addSecret() replaced by "***": a text given to quoteOutside() or withoutSecrets(), an
+// exception's what() in fault(), and the whole of every message of another Qt category
+// (Qt's own, a library's), which may hold anything.
 //
 // The log belongs to the process: open() once, from one thread, before other threads
 // log; events themselves may come from any thread.
@@ -51,12 +58,12 @@ void close();
 QString path();
 
 // A text that must never appear in the log or on standard error (the password). Empty
-// texts are ignored. Its percent-encoded form, as it would appear in a URL, is
-// replaced too.
+// texts are ignored. Its percent-encoded form, as a URL carries it, and its escaped
+// form, as Qt's debug stream quotes a string, are replaced too.
 void addSecret(const QString& text);
 void clearSecrets();
-// The text with every secret replaced by "***", for a text shown elsewhere than the log
-// (a message box).
+// A text from outside with every secret replaced by "***": for a message box, or for an
+// event that writes the text unquoted.
 QString withoutSecrets(const QString& text);
 
 void info(const QString& text);
@@ -66,9 +73,13 @@ void error(const QString& text);
 // showed), if anything.
 void fault(const char* handler, const std::exception& fault, const QString& then = QString());
 
-// A value in double quotes with inner quotes and backslashes escaped, secrets scrubbed
-// first.
+// A value of Skylark's own in double quotes, inner quotes and backslashes escaped, and
+// otherwise as it is: the password is never given to it.
 QString quote(const QString& value);
+// A text from outside (a server's reply, libcurl's words) quoted like quote(), secrets
+// scrubbed first: after the escapes, a secret holding a quote or a backslash would no
+// longer match.
+QString quoteOutside(const QString& text);
 // Elapsed time as "1.234s".
 QString took(const QElapsedTimer& watch);
 

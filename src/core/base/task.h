@@ -1,11 +1,20 @@
 #pragma once
 // Coroutines for handlers that wait for the network without holding up the window.
 //
+// The rule for every handler: read the window and its members (the boxes, the file
+// to send, the tree's selection) before the first `co_await`, and carry what was read
+// in locals; after a wait, only write (show, log, change the controls), acting on what
+// was read. While a handler waits, the window goes on: the refresher rolls the boxes to
+// the next hour, the operator types, another handler runs. What a handler read before
+// its wait is what it was asked to do; what the window shows after it is someone
+// else's. The answer of the call awaited (the session's state, its listing) is the one
+// thing it reads afterwards.
+//
 // A handler that makes a network call is a coroutine returning Task<>: it is suspended
 // at each `co_await` of a call and resumed on the window's thread once the answer is
 // in, so it reads as its steps in order while the window draws, its clock goes on and
 // other handlers run. A Task<T> is a step of such a handler that itself waits
-// (`const bool ok = co_await ConnectSession(...)`); it starts when it is awaited and
+// (`const auto failure = co_await ConnectSession(...)`); it starts when it is awaited and
 // hands its value or its exception to the one who awaits it.
 //
 // A handler's own Task is started by a TaskSet, which owns it until it ends. What is

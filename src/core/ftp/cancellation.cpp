@@ -35,12 +35,44 @@ int closeSocket(curl_socket_t socket)
 
 void Cancellation::cancel()
 {
+    const std::lock_guard lock(m_mutex);
+    cancelLocked();
+}
+
+void Cancellation::cancelLocked()
+{
     // Under the lock, so no socket is shut down after its number was closed and given
     // to another file.
-    const std::lock_guard lock(m_mutex);
     m_cancelled.store(true, std::memory_order_release);
     for (const curl_socket_t socket : m_sockets)
         shutDown(socket);
+}
+
+void Cancellation::cancelSoon()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_finishing > 0)
+        m_cancelLater = true;
+    else
+        cancelLocked();
+}
+
+Cancellation::Finishing::Finishing(std::shared_ptr<Cancellation> cancellation) : m_cancellation(std::move(cancellation))
+{
+    if (!m_cancellation)
+        return;
+    const std::lock_guard lock(m_cancellation->m_mutex);
+    ++m_cancellation->m_finishing;
+}
+
+Cancellation::Finishing::~Finishing()
+{
+    if (!m_cancellation)
+        return;
+    Cancellation& c = *m_cancellation;
+    const std::lock_guard lock(c.m_mutex);
+    if (--c.m_finishing == 0 && c.m_cancelLater)
+        c.cancelLocked();
 }
 
 void Cancellation::attach(CURL* curl)

@@ -22,7 +22,24 @@ public:
 
     // From any thread.
     void cancel();
+    // The same, except that a step that must not be cut in half (see Finishing) is let
+    // finish first; cancel() still cuts it.
+    void cancelSoon();
     bool cancelled() const { return m_cancelled.load(std::memory_order_acquire); }
+
+    // For as long as it lives, cancelSoon() waits for it: the rename that puts a
+    // complete upload in the place of the old image, which on some servers is a
+    // removal and a rename, and must not end between the two.
+    class Finishing {
+    public:
+        explicit Finishing(std::shared_ptr<Cancellation> cancellation);
+        ~Finishing();
+        Finishing(const Finishing&) = delete;
+        Finishing& operator=(const Finishing&) = delete;
+
+    private:
+        std::shared_ptr<Cancellation> m_cancellation;
+    };
 
     // Opens and closes a request's sockets through this cancellation, so cancel() can
     // reach them. For a handle just reset for a request.
@@ -31,10 +48,13 @@ public:
 private:
     static curl_socket_t onOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
     static int onClose(void* self, curl_socket_t socket);
+    void cancelLocked();
 
     std::atomic<bool> m_cancelled{false};
     std::mutex m_mutex; // the open sockets; held while one is opened, closed or shut down
     std::set<curl_socket_t> m_sockets;
+    int m_finishing = 0;        // Finishing steps under way
+    bool m_cancelLater = false; // cancelSoon() came during one
 };
 
 // The cancellation that the connections this thread opens from now on answer to; null:

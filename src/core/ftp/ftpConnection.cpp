@@ -163,6 +163,11 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     // connection the operator asked to be direct.
     curl_easy_setopt(c, CURLOPT_PROXY, m_settings.proxy.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup runs on a resolver thread that libcurl otherwise waits for when the
+    // request is cut short or the handle goes: with a resolver that does not answer, the
+    // program's end would wait as long as the lookup does. That thread is left to end by
+    // itself instead (at the latest with the process).
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, b.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, b.responseSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -493,6 +498,8 @@ FtpResult FtpConnection::sftpFolderCheck(const std::string& folder)
 // again, in one request. Only while the source is there, though: a rename of nothing
 // must not cost the image it was to replace. The image is missing between the two
 // commands, for a moment on the server's own disk, not for the length of an upload.
+// The removal may fail ("*"): when the request is made again on a fresh login after
+// the link dropped between the two, the target is gone already.
 FtpResult FtpConnection::sftpRename(const std::string& source, const std::string& target)
 {
     const std::string rename = "rename " + sftpQuoted(source) + " " + sftpQuoted(target);
@@ -500,7 +507,12 @@ FtpResult FtpConnection::sftpRename(const std::string& source, const std::string
     // A refusal for another reason than a target in the way keeps its own words.
     if (result.status != FtpStatus::Refused || !sftpExists(source) || !sftpExists(target))
         return result;
-    return sftpCommands({"rm " + sftpQuoted(target), rename});
+    result = sftpCommands({"*rm " + sftpQuoted(target), rename});
+    // The link went down between the two: with the old image gone and the new one still
+    // under its temporary name, the rename alone puts it in place.
+    if (!result.ok() && !cancelled() && !sftpExists(target) && sftpExists(source))
+        result = sftpCommands({rename});
+    return result;
 }
 
 // Whether the folder of path lists its name (names only).

@@ -1,6 +1,7 @@
 #include "core/ftp/ftpSession.h"
 
 #include "core/base/eventLog.h"
+#include "core/ftp/cancellation.h"
 #include "core/ftp/modWinInet.h"
 #include "core/ftp/secureOptions.h"
 
@@ -114,18 +115,19 @@ void FtpSession::close()
     m_internet = 0;
 }
 
-bool FtpSession::changeFolder(const QString& folder)
+std::optional<FtpFailure> FtpSession::changeFolder(const QString& folder)
 {
     QElapsedTimer watch;
     watch.start();
     if (FtpSetCurrentDirectoryA(m_ftp, folder.toLocal8Bit().constData())) {
         m_folder = folder;
-        return true;
+        return std::nullopt;
     }
-    eventlog::warning(QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
-                          .arg(eventlog::quote(m_server), eventlog::quote(folder),
-                               outcome(lastFailure("FtpSetCurrentDirectory")), eventlog::took(watch)));
-    return false;
+    std::optional<FtpFailure> failure = lastFailure("FtpSetCurrentDirectory");
+    eventlog::warning(
+        QStringLiteral("change folder: server=%1 folder=%2 result=%3 took=%4")
+            .arg(eventlog::quote(m_server), eventlog::quote(folder), outcome(failure), eventlog::took(watch)));
+    return failure;
 }
 
 ListResult FtpSession::list()
@@ -170,11 +172,16 @@ QString FtpSession::temporaryName(const QString& remoteName)
 }
 
 std::optional<FtpFailure> FtpSession::putDirect(const QByteArray& localFile, const QByteArray& remoteName,
-                                                std::int32_t transferType)
+                                                std::int32_t transferType, bool finalName)
 {
-    if (!FtpPutFileA(m_ftp, localFile.constData(), remoteName.constData(), transferType, 0))
-        return lastFailure("FtpPutFile");
-    return std::nullopt;
+    if (FtpPutFileA(m_ftp, localFile.constData(), remoteName.constData(), transferType, 0))
+        return std::nullopt;
+    FtpFailure failure = lastFailure("FtpPutFile");
+    if (finalName && lastUploadBegan())
+        eventlog::warning(QStringLiteral("upload: %1 was cut short under its final name; the server may keep it "
+                                         "incomplete until the next upload")
+                              .arg(eventlog::quote(QString::fromLocal8Bit(remoteName))));
+    return failure;
 }
 
 void FtpSession::uploadDirectlyFromNowOn(const char* why)
@@ -228,16 +235,16 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
     const QByteArray local = localFile.toLocal8Bit();
     const QByteArray remote = remoteName.toLocal8Bit();
     if (m_directUploads)
-        return putDirect(local, remote, transferType);
+        return putDirect(local, remote, transferType, true);
 
     const QByteArray temporary = temporaryName(remoteName).toLocal8Bit();
-    if (const std::optional<FtpFailure> stored = putDirect(local, temporary, transferType)) {
+    if (const std::optional<FtpFailure> stored = putDirect(local, temporary, transferType, false)) {
         const FtpFailure& failure = *stored;
         const bool began = lastUploadBegan();
         if (failure.code == ERROR_INTERNET_EXTENDED_ERROR && !began && refusesTheName(failure.reply, {550, 553})) {
             // Refused before a byte went: the name itself is not allowed here, and the
             // final name is all this server will take.
-            auto direct = putDirect(local, remote, transferType);
+            auto direct = putDirect(local, remote, transferType, true);
             if (!direct)
                 uploadDirectlyFromNowOn("refused an upload under a temporary name");
             return direct;
@@ -253,6 +260,9 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
                               .arg(eventlog::quote(remoteName), eventlog::quote(remoteName)));
         return failure;
     }
+    // The whole image is on the server: an end now waits for the rename (on some servers
+    // a removal of the old image and a rename) rather than cut it in half.
+    const Cancellation::Finishing finishing(threadCancellation());
     if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
         const FtpFailure failure = lastFailure("FtpRenameFile");
         if (failure.code != ERROR_INTERNET_EXTENDED_ERROR ||
@@ -262,7 +272,7 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
             return asUpload;
         }
         FtpDeleteFileA(m_ftp, temporary.constData());
-        auto direct = putDirect(local, remote, transferType);
+        auto direct = putDirect(local, remote, transferType, true);
         if (!direct)
             uploadDirectlyFromNowOn("refused to rename an uploaded file over its final name");
         return direct;
@@ -276,8 +286,8 @@ QString FtpSession::describe(const FtpFailure& failure)
     return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
         .arg(failure.call)
         .arg(failure.code)
-        .arg(QLatin1String(errorName(failure.code)), eventlog::quote(failure.libraryText),
-             eventlog::quote(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+        .arg(QLatin1String(errorName(failure.code)), eventlog::quoteOutside(failure.libraryText),
+             eventlog::quoteOutside(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }
 
 void FtpSession::useTrustFolder(const QString& folder)

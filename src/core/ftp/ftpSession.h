@@ -66,22 +66,24 @@ public:
     // Ends the session and closes the Internet handle.
     void close();
 
-    // Makes a folder the current one. False when the server refused it or the call failed.
-    bool changeFolder(const QString& folder);
+    // Makes a folder the current one; why not, when the server refused it or the call
+    // failed.
+    std::optional<FtpFailure> changeFolder(const QString& folder);
     // Lists the current folder.
     ListResult list();
 
     // Sends a local file into the current folder under the remote name, as the transfer
     // type (FTP_TRANSFER_TYPE_BINARY, FTP_TRANSFER_TYPE_ASCII) says. The file goes
     // to a temporary name first and is then renamed over the remote name, so that name
-    // only ever holds a complete file; a server that refuses the temporary name or the
-    // rename gets the file under its final name, for the rest of the session.
+    // only ever holds a complete file, old or new; a server that refuses the temporary
+    // name or the rename gets the file under its final name for the rest of the session,
+    // where an upload cut short leaves it short (and the log says so).
     std::optional<FtpFailure> putFile(const QString& localFile, const QString& remoteName, std::int32_t transferType);
     // The name a file travels under before it replaces the remote name.
     static QString temporaryName(const QString& remoteName);
 
     // A failure in the log's words: its call, code and name, libcurl's text for it and
-    // the server's last reply.
+    // the server's last reply, those two without the password.
     static QString describe(const FtpFailure& failure);
     // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
     // every session of the process.
@@ -90,8 +92,9 @@ public:
 private:
     std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,
                                             std::int32_t transferType);
+    // finalName: the name the image keeps, where a transfer cut short stays short.
     std::optional<FtpFailure> putDirect(const QByteArray& localFile, const QByteArray& remoteName,
-                                        std::int32_t transferType);
+                                        std::int32_t transferType, bool finalName);
     void uploadDirectlyFromNowOn(const char* why);
 
     friend class SessionThread; // hands the handles to the window's view of the session

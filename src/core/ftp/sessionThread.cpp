@@ -8,13 +8,19 @@
 #include <future>
 
 namespace {
-// How long the end waits for a polite goodbye before it cuts the connection.
+// How long the end waits for a polite goodbye (and a rename under way) before it cuts
+// the connection, and how long after that for the thread to come out of the call.
 constexpr auto kGoodbyeBound = std::chrono::milliseconds(700);
+constexpr auto kCutBound = std::chrono::milliseconds(200);
+// The Internet handle reaches no network; only loading libcurl takes any time.
+constexpr auto kOpenBound = std::chrono::seconds(10);
 } // namespace
 
-SessionThread::SessionThread(QObject* parent) : QObject(parent), m_cancel(std::make_shared<Cancellation>())
+SessionThread::SessionThread(QObject* parent) : QObject(parent), m_shared(std::make_shared<Shared>())
 {
-    m_thread = std::thread([this] { work(); });
+    m_shared->cancel = std::make_shared<Cancellation>();
+    m_shared->owner = this;
+    m_thread = std::thread([shared = m_shared] { work(shared); });
 }
 
 SessionThread::~SessionThread()
@@ -36,9 +42,10 @@ SessionThread::Call<void> SessionThread::disconnect()
         [this](std::monostate&) { m_listing.clear(); });
 }
 
-SessionThread::Call<bool> SessionThread::changeFolder(const QString& folder)
+SessionThread::Call<std::optional<FtpFailure>> SessionThread::changeFolder(const QString& folder)
 {
-    return call<bool>(QStringLiteral("FtpSetCurrentDirectory"), [=](FtpSession& s) { return s.changeFolder(folder); });
+    return call<std::optional<FtpFailure>>(QStringLiteral("FtpSetCurrentDirectory"),
+                                           [=](FtpSession& s) { return s.changeFolder(folder); });
 }
 
 SessionThread::Call<ListResult> SessionThread::list()
@@ -58,65 +65,81 @@ SessionThread::putFile(const QString& localFile, const QString& remoteName, std:
 
 std::optional<FtpFailure> SessionThread::openInternetNow(const QString& proxy)
 {
-    auto opened = std::make_shared<std::promise<std::pair<std::optional<FtpFailure>, std::int32_t>>>();
+    using Opened = std::pair<std::optional<FtpFailure>, std::int32_t>;
+    auto opened = std::make_shared<std::promise<Opened>>();
     auto waiting = std::make_shared<WaitingFor<void>>();
     waiting->dropped = true; // answered here, not through a coroutine
     waiting->counted = false;
-    waiting->work = [proxy, opened](FtpSession& s) { opened->set_value({s.openInternet(proxy), s.m_internet}); };
+    waiting->work = [proxy, opened](FtpSession& s) {
+        try {
+            opened->set_value({s.openInternet(proxy), s.m_internet});
+        } catch (...) {
+            opened->set_exception(std::current_exception());
+        }
+    };
     auto answer = opened->get_future();
     give(Job{QStringLiteral("InternetOpen"), waiting});
     if (m_ended)
         return FtpFailure{ERROR_INTERNET_OPERATION_CANCELLED, QStringLiteral("InternetOpen"), {}, {}};
-    auto [failure, handle] = answer.get();
+    if (answer.wait_for(kOpenBound) != std::future_status::ready) {
+        eventlog::warning(QStringLiteral("session: the Internet handle did not open within %1 s")
+                              .arg(std::chrono::seconds(kOpenBound).count()));
+        return FtpFailure{ERROR_INTERNET_TIMEOUT, QStringLiteral("InternetOpen"), {}, {}};
+    }
+    auto [failure, handle] = answer.get(); // a fault over there is thrown here
     m_internet = handle;
     return failure;
 }
 
 void SessionThread::give(Job job)
 {
+    // After the end nothing runs, and nothing may wait for an answer that cannot come.
+    if (m_ended)
+        return;
     if (job.waiting->counted)
         ++m_waiting;
     {
-        const std::lock_guard lock(m_mutex);
-        if (m_stopping)
-            return; // the end has come: nothing more runs, and no answer comes
-        m_jobs.push_back(std::move(job));
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->jobs.push_back(std::move(job));
     }
-    m_wake.notify_one();
+    m_shared->wake.notify_one();
 }
 
-void SessionThread::work()
+void SessionThread::work(const std::shared_ptr<Shared>& shared)
 {
-    setThreadCancellation(m_cancel);
-    std::unique_lock lock(m_mutex);
+    Shared& s = *shared;
+    setThreadCancellation(s.cancel);
+    std::unique_lock lock(s.mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-        if (m_jobs.empty())
+        s.wake.wait(lock, [&s] { return s.stopping || !s.jobs.empty(); });
+        if (s.jobs.empty())
             break;
-        Job job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        m_current = job.name;
+        Job job = std::move(s.jobs.front());
+        s.jobs.pop_front();
+        s.current = job.name;
         lock.unlock();
         try {
-            job.waiting->run(m_ftp);
+            job.waiting->run(s.ftp);
         } catch (...) {
             job.waiting->error = std::current_exception();
         }
-        Answer answer{std::move(job.waiting), m_ftp.m_internet, m_ftp.m_ftp};
+        Answer answer{std::move(job.waiting), s.ftp.m_internet, s.ftp.m_ftp};
         lock.lock();
-        m_current.clear();
-        m_answers.push_back(std::move(answer));
-        // The answer's data goes through m_answers, under the lock; the event only
-        // wakes the window's thread.
-        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+        s.current.clear();
+        s.answers.push_back(std::move(answer));
+        // The answer's data goes through the queue, under the lock; the event only wakes
+        // the window's thread. Posted under the lock, which end() takes before it lets
+        // the owner go.
+        if (s.owner)
+            QMetaObject::invokeMethod(s.owner, &SessionThread::deliver, Qt::QueuedConnection);
     }
     // Whatever is still open is closed here, not by the window's thread: when the end
     // cut the connection, there is nothing left to wait for.
     lock.unlock();
-    m_ftp.close();
+    s.ftp.close();
     lock.lock();
-    m_finished = true;
-    m_done.notify_all();
+    s.finished = true;
+    s.done.notify_all();
 }
 
 void SessionThread::deliver()
@@ -124,11 +147,11 @@ void SessionThread::deliver()
     for (;;) {
         Answer answer;
         {
-            const std::lock_guard lock(m_mutex);
-            if (m_ended || m_answers.empty())
+            const std::lock_guard lock(m_shared->mutex);
+            if (m_ended || m_shared->answers.empty())
                 return;
-            answer = std::move(m_answers.front());
-            m_answers.pop_front();
+            answer = std::move(m_shared->answers.front());
+            m_shared->answers.pop_front();
         }
         m_internet = answer.internet;
         m_session = answer.session;
@@ -148,42 +171,50 @@ void SessionThread::end(Ending how, const QString& why)
     if (m_ended)
         return;
     m_ended = true;
+    Shared& s = *m_shared;
     QString abandoned;
     qsizetype dropped = 0;
     {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        dropped = static_cast<qsizetype>(m_jobs.size());
-        m_jobs.clear();
-        abandoned = m_current;
-        // Cut short: the call under way, and with it gone, whatever the handles left
-        // behind would still say to the server when they are closed on this thread.
-        if (!abandoned.isEmpty() || how == Ending::Abandon)
-            m_cancel->cancel();
+        const std::lock_guard lock(s.mutex);
+        s.stopping = true;
+        dropped = static_cast<qsizetype>(s.jobs.size());
+        s.jobs.clear();
+        abandoned = s.current;
+        // Cut short: the call under way (a rename that completes an upload excepted), and
+        // with it gone, whatever the handles left behind would still say to the server
+        // when they are closed on that thread.
+        if (!abandoned.isEmpty())
+            s.cancel->cancelSoon();
+        else if (how == Ending::Abandon)
+            s.cancel->cancel();
         if (how != Ending::Abandon) {
             auto waiting = std::make_shared<WaitingFor<void>>();
             waiting->dropped = true;
-            waiting->work = [how](FtpSession& s) {
+            waiting->work = [how](FtpSession& ftp) {
                 if (how == Ending::CloseAll)
-                    s.close();
+                    ftp.close();
                 else
-                    s.disconnect();
+                    ftp.disconnect();
             };
-            m_jobs.push_back(Job{QStringLiteral("InternetCloseHandle"), std::move(waiting)});
+            s.jobs.push_back(Job{QStringLiteral("InternetCloseHandle"), std::move(waiting)});
         }
     }
-    m_wake.notify_one();
+    s.wake.notify_one();
+    bool finished = false;
     {
-        // A goodbye the server takes its time over is cut short.
-        std::unique_lock lock(m_mutex);
-        if (!m_done.wait_for(lock, kGoodbyeBound, [this] { return m_finished; }))
-            m_cancel->cancel();
+        std::unique_lock lock(s.mutex);
+        // A goodbye the server takes its time over is cut short; a call that does not
+        // heed the cut (a name lookup in the system's resolver) is left to end by itself.
+        if (!s.done.wait_for(lock, kGoodbyeBound, [&s] { return s.finished; }))
+            s.cancel->cancel();
+        finished = s.done.wait_for(lock, kCutBound, [&s] { return s.finished; });
+        s.owner = nullptr;
+        s.answers.clear();
     }
-    m_thread.join();
-    {
-        const std::lock_guard lock(m_mutex);
-        m_answers.clear();
-    }
+    if (finished)
+        m_thread.join();
+    else
+        m_thread.detach();
     m_waiting = 0;
     if (how != Ending::Abandon) {
         m_session = 0;
@@ -196,6 +227,8 @@ void SessionThread::end(Ending how, const QString& why)
         left << QStringLiteral("cut short: %1").arg(abandoned);
     if (dropped > 0)
         left << QStringLiteral("not made: %1 call%2").arg(dropped).arg(dropped == 1 ? "" : "s");
+    if (!finished)
+        left << QStringLiteral("the session's thread is left to finish by itself");
     if (left.isEmpty())
         eventlog::info(QStringLiteral("session: ended (%1)").arg(why));
     else

@@ -14,7 +14,9 @@
 // layer's per-thread last error lives on the session's thread, and a failure comes back
 // as a value that carries all there is to show or log.
 //
-// end() stops the thread within a second, whatever the server is doing.
+// end() is over within a second, whatever the network is doing: a name lookup that
+// hangs, a handshake or a transfer that stalls. A thread that is still stuck in a call
+// after that is left to finish on its own; it holds nothing of the window's.
 
 #include "core/ftp/ftpSession.h"
 
@@ -54,14 +56,15 @@ public:
                                             bool passive);
     // Forgets the listing when it is over.
     Call<void> disconnect();
-    Call<bool> changeFolder(const QString& folder);
+    Call<std::optional<FtpFailure>> changeFolder(const QString& folder);
     // Keeps the entries as listing() when it is over.
     Call<ListResult> list();
     Call<std::optional<FtpFailure>> putFile(const QString& localFile, const QString& remoteName,
                                             std::int32_t transferType);
 
     // Opens the Internet handle and waits for it: the start-up's one call, which does
-    // not reach the network.
+    // not reach the network. A fault on the session's thread is thrown here; a thread
+    // that does not answer within seconds fails the call (ERROR_INTERNET_TIMEOUT).
     std::optional<FtpFailure> openInternetNow(const QString& proxy);
 
     // The session as the last answer left it.
@@ -82,17 +85,24 @@ public:
         CloseSession, // end the session politely; the Internet handle stays
         CloseAll,     // end the session politely and close the Internet handle
     };
-    // Ends the thread within a second: the call under way is cut short (an upload
-    // leaves at most its temporary file), the calls not yet made are dropped and their
-    // answers never come, then the session is closed as asked while time is left. The
-    // log names `why` and what was abandoned. No call runs afterwards.
+    // Ends the thread within a second: the call under way is cut short, the calls not
+    // yet made are dropped and their answers never come, then the session is closed as
+    // asked while time is left. The log names `why` and what was abandoned. No call is
+    // taken afterwards: one given later (by a coroutine that was past its message box)
+    // is neither run nor counted, and its answer never comes.
+    //
+    // What an upload cut short leaves on the server: under the temporary name, the final
+    // name keeps the complete image it had, old or new (a rename already under way is
+    // given the goodbye's time to finish, so a replace that removed the old image also
+    // puts the new one in its place), and at most the temporary file is left over. On a
+    // server that refused the temporary name or the rename, files go straight to their
+    // final name, as any plain FTP client sends them, and one cut short there stays
+    // short until the next upload; the log says which of the two it was.
     void end(Ending how, const QString& why);
     bool ended() const { return m_ended; }
 
-private slots:
-    void deliver();
-
 private:
+    void deliver();                 // the answers that are in, on the window's thread
     friend class FTPformTestAccess; // tests set the handles the window sees
 
     template <typename R>
@@ -142,19 +152,26 @@ private:
     template <typename R>
     Call<R> call(QString name, std::function<R(FtpSession&)> work, std::function<void(Stored<R>&)> onAnswer = {});
     void give(Job job);
-    void work(); // the session's thread
 
-    // The session and what is shared with its thread, under m_mutex.
-    FtpSession m_ftp; // touched by the session's thread only, once it runs
-    std::shared_ptr<Cancellation> m_cancel;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_done;
-    std::deque<Job> m_jobs;
-    std::deque<Answer> m_answers;
-    QString m_current; // the call under way; empty when none
-    bool m_stopping = false;
-    bool m_finished = false;
+    // What the session's thread works on. It holds its own share, so a thread the end
+    // had to leave behind (stuck in a call that ignores the cut) finishes on state that
+    // is still there, after the window and this object have gone.
+    struct Shared {
+        FtpSession ftp; // touched by the session's thread only, once it runs
+        std::shared_ptr<Cancellation> cancel;
+        std::mutex mutex; // guards everything below
+        std::condition_variable wake;
+        std::condition_variable done;
+        std::deque<Job> jobs;
+        std::deque<Answer> answers;
+        QString current;                // the call under way; empty when none
+        SessionThread* owner = nullptr; // told of each answer; null once ended
+        bool stopping = false;
+        bool finished = false;
+    };
+    static void work(const std::shared_ptr<Shared>& shared); // the session's thread
+
+    std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
 
     // The window's side.
@@ -166,8 +183,9 @@ private:
     std::function<void()> m_onAnswer;
 };
 
+// [[nodiscard]]: a call that is given must be awaited; one that is not would never run.
 template <typename R>
-class SessionThread::Call {
+class [[nodiscard]] SessionThread::Call {
 public:
     Call(SessionThread* thread, QString name, std::shared_ptr<WaitingFor<R>> waiting)
         : m_thread(thread), m_name(std::move(name)), m_waiting(std::move(waiting))

@@ -101,15 +101,20 @@ private:
     Task<> Timer6_Timer();   // disconnect stage
 
     // The FTP session and the remote tree.
-    Task<bool> ConnectSession(QString server, QString user, QString password);
+    // Why it failed, if it did (the operator has been told).
+    Task<std::optional<FtpFailure>> ConnectSession(QString server, QString user, QString password);
     void CloseSession();
     // Closes the FTP session, empties the listing, takes the server out of the tree
     // and returns the controls to their not-connected state.
     Task<> endSession();
     void ClearFields();
-    void removeServerNode();
+    // Takes the server's node (named as the server box read when the session was
+    // closed) out of the tree.
+    void removeServerNode(const QString& server);
     Task<> ListRemoteDir(QString path);
-    void ShowListing(const QString& key);
+    // Shows the last listing under the node `key`; the server's own node when `key` is
+    // the server (as its box read when the listing was asked for) and the listing empty.
+    void ShowListing(const QString& key, const QString& server);
     // False when the folder could not be made current (the operator has been told).
     Task<bool> ChangeRemoteDir(QString path);
 
@@ -128,6 +133,26 @@ private:
     void programEndDue(const EndArming& arming);
     void endProgramNow();
     Task<> lateDisconnect();
+
+    // An hour whose image has not landed yet, and what its tries send: read when its
+    // upload stage came due, so no try sends another hour's file.
+    struct HourlyTry {
+        QString localFile;  // the upper path box when due
+        QString remoteName; // sSendFile when due
+        QString folder;     // the upload folder when due
+        int dueAt = 0;      // its upload second, seconds of the day
+        int tries = 0;      // tries made so far, the stage's own not counted
+        int nextAt = 0;     // when the next one begins, seconds of the day
+    };
+    HourlyTry hourDue(int dueAt);
+    bool folderBoxReadable();
+    // After the hour failed: tries are planned when the failure may pass.
+    void planTries(HourlyTry hour, const FtpFailure& failure, const QString& why);
+    // No more tries; `why`, if given, is logged as why the hour was not sent.
+    void stopTries(const QString& why);
+    // Runs the hour's next try if it is due at `now` (seconds of the day) and no call is
+    // under way.
+    Task<> tryHourAgain(int now);
 
     // Runs a handler. A run-time fault ends it, what it did before the fault stays
     // done, the fault is logged under the handler's name, and the handler's one fixed
@@ -225,12 +250,27 @@ private:
         QString faultMessage;
         QString selectedKey; // the tree's selection when the click came
     };
-    TaskSet m_handlers;                       // handlers under way; those left at the end go with the window
     std::deque<WaitingClick> m_waitingClicks; // clicks that came during a call, in order
     std::optional<double> m_lateDisconnect;   // when the hourly disconnect came due during a call
     bool m_disconnecting = false;             // the disconnect stage's own call is under way
     int m_clicksRunning = 0;                  // clicked handlers under way: the busy pointer
-    QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
+    std::optional<HourlyTry> m_hourlyTry;     // the hour being tried again, if any
+    bool m_tryUnderWay = false;               // one of its tries is running
+    struct {
+        int dueAt = -1;      // the upload second of the hour whose stage ran last
+        bool landed = false; // one of its ticks uploaded the image
+        bool judged = false; // whether it is tried again has been decided
+    } m_hourStage;
+    struct {
+        std::optional<FtpFailure> failure; // the last hourly connect's, if it failed
+        double at = -1e9;                  // when it began (monotonic seconds)
+    } m_hourlyConnect;
+    QObject* m_endWaits = nullptr; // the program-end waits; gone with the unload
+
+    // Handlers under way; those left at the end go with the window. Declared last, so
+    // destroyed first: a handler's frame still holds guards that write the members above
+    // (m_disconnecting, m_clicksRunning) as it is destroyed.
+    TaskSet m_handlers;
 };
 
 // A twips measure of the layout in pixels (15 twips to a pixel at 96 dpi).

@@ -13,6 +13,11 @@
 #include <cstdlib>
 #include <utility>
 
+#ifdef Q_OS_LINUX
+#include <QFile>
+
+#include <sys/prctl.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
@@ -145,6 +150,22 @@ void DesktopPlatform::endProcess()
         m_onEnd();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+bool DesktopPlatform::keepMemoryPrivate()
+{
+#ifdef Q_OS_LINUX
+    // A debugger that started the program has attached already; it must not be cut off.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("TracerPid:") && line.mid(10).trimmed() != "0")
+                return false;
+    }
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+#else
+    return false;
+#endif
 }
 
 QString DesktopPlatform::applicationFolder()

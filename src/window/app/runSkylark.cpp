@@ -66,6 +66,8 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
         return 0;
     }
 
+    // Before the password is read from ftp.txt.
+    DesktopPlatform::keepMemoryPrivate();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     describe(app, parser);

@@ -20,10 +20,10 @@ Task<> FTPform::ListRemoteDir(QString path)
         ErrorOut(*result.failure);
 }
 
-void FTPform::ShowListing(const QString& key)
+void FTPform::ShowListing(const QString& key, const QString& server)
 {
     const QList<RemoteEntry>& listing = m_session.listing();
-    if (text1->text() == key && listing.isEmpty()) {
+    if (server == key && listing.isEmpty()) {
         TreeView1->add(QString(), 0, key, key, QStringLiteral("root"));
         return;
     }
@@ -46,8 +46,8 @@ Task<bool> FTPform::ChangeRemoteDir(QString path)
         m_platform.showMessage(kChooseFolder);
         co_return true;
     }
-    const bool changed = co_await m_session.changeFolder(folderChangeTarget(text1->text(), path));
-    if (!changed) {
+    const std::optional<FtpFailure> failure = co_await m_session.changeFolder(folderChangeTarget(text1->text(), path));
+    if (failure) {
         m_platform.showMessage(kFolderWrong);
         co_return false;
     }
@@ -67,8 +67,9 @@ Task<> FTPform::TreeView1_MouseUp()
         // The node itself may be gone by the time the listing is in (a disconnect
         // meanwhile); its key still names where the entries go, if anywhere.
         const QString text = KeyedTree::text(node);
+        const QString server = text1->text();
         co_await ListRemoteDir(text);
-        ShowListing(text);
+        ShowListing(text, server);
     } else if (image == QLatin1String("open")) {
         TreeView1->setImageKey(node, QStringLiteral("closed"));
         QTreeWidgetItem* child = KeyedTree::firstChild(node);

@@ -24,20 +24,20 @@ Task<> FTPform::cmdConnect_Click()
     co_await ConnectSession(server, user, password);
 }
 
-Task<bool> FTPform::ConnectSession(QString server, QString user, QString password)
+Task<std::optional<FtpFailure>> FTPform::ConnectSession(QString server, QString user, QString password)
 {
     const std::optional<FtpFailure> failure =
         co_await m_session.connect(server, user, password, chkPassive->isChecked());
     if (failure) {
         ErrorOut(*failure);
-        co_return false;
+        co_return failure;
     }
     EnableUI(true);
-    ShowListing(server);
+    ShowListing(server, server);
     co_await ListRemoteDir(QString());
     if (!m_session.listing().isEmpty())
-        ShowListing(server);
-    co_return true;
+        ShowListing(server, server);
+    co_return std::nullopt;
 }
 
 Task<> FTPform::cmdDisconnect_Click()
@@ -46,14 +46,16 @@ Task<> FTPform::cmdDisconnect_Click()
     if (Timer4->running())
         eventlog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
+    stopTries(QStringLiteral("the hourly upload was stopped by Disconnect"));
     co_await endSession();
 }
 
 Task<> FTPform::endSession()
 {
     // The Internet handle stays open, so the operator can connect again.
+    const QString server = text1->text();
     co_await m_session.disconnect();
-    removeServerNode();
+    removeServerNode(server);
     EnableUI(true);
 }
 
@@ -62,7 +64,7 @@ void FTPform::CloseSession()
     const bool wasConnected = m_session.connected();
     stopNetwork(SessionThread::Ending::CloseAll, QStringLiteral("the window was closed"));
     if (wasConnected)
-        removeServerNode();
+        removeServerNode(text1->text());
     ClearFields();
     EnableUI(false);
 }
@@ -73,16 +75,17 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     // Nothing waits for a call any more, and none is made after this.
     m_waitingClicks.clear();
     m_lateDisconnect.reset();
+    stopTries(QStringLiteral("the program ends"));
     showBusy();
 }
 
-void FTPform::removeServerNode()
+void FTPform::removeServerNode(const QString& server)
 {
     // The server box stays editable while connected; if it was changed since, no node
     // has its text as key. The session is closed all the same, so the one top-level
     // node (the server) goes, rather than leaving the window half connected.
-    if (TreeView1->contains(text1->text())) {
-        TreeView1->remove(text1->text());
+    if (TreeView1->contains(server)) {
+        TreeView1->remove(server);
         return;
     }
     while (QTreeWidgetItem* top = TreeView1->topLevelItem(0))

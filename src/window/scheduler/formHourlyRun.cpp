@@ -7,6 +7,8 @@
 // another upload then, so those stages let their tick pass; the disconnect runs as soon
 // as the call is over, so no hour keeps its session.
 #include "core/base/eventLog.h"
+#include "core/base/raisedFlag.h"
+#include "core/scheduler/hourlyRetry.h"
 #include "core/scheduler/hourlyRules.h"
 #include "window/app/ftpForm.h"
 #include "window/app/messages.h"
@@ -46,7 +48,12 @@ Task<> FTPform::Timer5_Timer()
         m_platform.showMessage(kEnterServer);
         co_return;
     }
-    co_await ConnectSession(server, text2->text(), text3->text());
+    const double at = m_platform.monotonicSeconds();
+    // Why the upload stage will find no session, if it does. (Not in one braced
+    // assignment: GCC 12 destroys a co_await's result inside one twice.)
+    std::optional<FtpFailure> failure = co_await ConnectSession(server, text2->text(), text3->text());
+    m_hourlyConnect.failure = std::move(failure);
+    m_hourlyConnect.at = at;
 }
 
 Task<> FTPform::Timer4_Timer()
@@ -55,39 +62,54 @@ Task<> FTPform::Timer4_Timer()
     const QString minute = Text8->text();
     const QString second = Text6->text();
     const ClockParts now = stampClock();
-    if (!uploadStageDue(minute, second, now))
+    if (!uploadStageDue(minute, second, now)) {
+        // Between the stages, an hour that did not land may be due for another try.
+        co_await tryHourAgain(secondOfDay(now));
         co_return;
+    }
+    const int dueAt = secondOfDay(now);
+    if (m_hourlyTry && m_hourlyTry->dueAt != dueAt)
+        stopTries(QStringLiteral("the next hour's cycle begins"));
     if (m_session.busy()) {
         logPassedOver("upload");
+        // Unless this hour's own upload is what runs, the hour is tried again later.
+        if (m_hourStage.dueAt != dueAt && !sSendFile.isEmpty() && folderBoxReadable())
+            planTries(hourDue(dueAt), FtpFailure{ERROR_INTERNET_TIMEOUT, QStringLiteral("FtpPutFile"), {}, {}},
+                      QStringLiteral("a call was under way at the upload second"));
         co_return;
     }
     if (sSendFile.isEmpty()) {
         m_platform.showMessage(kChooseFileToUpload);
         co_return;
     }
-    QString folder = remoteFolderOf(text1->text(), text4->text());
-    if (folder.isEmpty())
-        folder = QStringLiteral("\\");
+    // The hour that is due, read now: with the upload second late in the hour and a
+    // server slow to answer, the refresher rolls the boxes on to the next hour meanwhile.
+    const HourlyTry hour = hourDue(dueAt);
+    const bool hadSession = m_session.connected();
+    const double sinceConnect = m_platform.monotonicSeconds() - m_hourlyConnect.at;
+    const std::optional<FtpFailure> connectFailure =
+        sinceConnect >= 0 && sinceConnect < 60 ? m_hourlyConnect.failure : std::nullopt;
+    if (m_hourStage.dueAt != dueAt)
+        m_hourStage = {dueAt, false, false};
     // The upload goes ahead into the current folder even when the change failed.
-    co_await ChangeRemoteDir(folder);
-    const std::optional<FtpFailure> failure = co_await m_session.putFile(Text5->text(), sSendFile, lTransferType);
-    if (failure)
-        ErrorOut(*failure);
+    co_await ChangeRemoteDir(hour.folder);
+    const std::optional<FtpFailure> failure =
+        co_await m_session.putFile(hour.localFile, hour.remoteName, lTransferType);
+    if (!failure) {
+        m_hourStage.landed = true;
+        stopTries({}); // an earlier tick of this second failed; this one landed
+        co_return;
+    }
+    ErrorOut(*failure);
+    if (m_hourStage.landed)
+        co_return; // the other tick of the second sent it
+    if (hadSession)
+        planTries(hour, *failure, {});
+    else if (connectFailure)
+        planTries(hour, *connectFailure, {}); // why the connect failed says whether it may pass
+    // No connect was made for this hour (a second box under 10 never connects): as ever,
+    // the hour fails.
 }
-
-namespace {
-// Says that the disconnect stage's own call is under way, for as long as it lives.
-class Disconnecting {
-public:
-    explicit Disconnecting(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~Disconnecting() { m_flag = false; }
-    Disconnecting(const Disconnecting&) = delete;
-    Disconnecting& operator=(const Disconnecting&) = delete;
-
-private:
-    bool& m_flag;
-};
-} // namespace
 
 Task<> FTPform::Timer6_Timer()
 {
@@ -110,7 +132,7 @@ Task<> FTPform::Timer6_Timer()
         }
         co_return;
     }
-    const Disconnecting disconnecting(m_disconnecting);
+    const RaisedFlag disconnecting(m_disconnecting);
     co_await endSession();
 }
 
@@ -120,6 +142,6 @@ Task<> FTPform::lateDisconnect()
     m_lateDisconnect.reset();
     eventlog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
                        .arg(late, 0, 'f', 1));
-    const Disconnecting disconnecting(m_disconnecting);
+    const RaisedFlag disconnecting(m_disconnecting);
     co_await endSession();
 }

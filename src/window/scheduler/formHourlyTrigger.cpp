@@ -60,6 +60,7 @@ void FTPform::Command6_Click()
     Timer7->setEnabled(false);
     Label13->setText(QString());
     eventlog::info(QStringLiteral("hourly: stopped (the hourly connect and disconnect go on)"));
+    stopTries(QStringLiteral("the hourly upload was stopped"));
 }
 
 void FTPform::Timer7_Timer()

@@ -94,7 +94,7 @@ void FTPform::endProgramNow()
     // under way is cut short rather than waited for.
     if (m_session.connected()) {
         stopNetwork(SessionThread::Ending::CloseSession, QStringLiteral("the program end"));
-        removeServerNode();
+        removeServerNode(text1->text());
         EnableUI(true);
     } else {
         stopNetwork(SessionThread::Ending::Abandon, QStringLiteral("the program end"));
