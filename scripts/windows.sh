@@ -298,12 +298,21 @@ dependencies() {
 build=$top/build-windows
 
 build_skylark() {
+  # The pictures are drawn at build time by makebitmaps, which has to run here: it is
+  # built first for this machine, with the host's Qt, in a build folder of its own.
+  local host=$build/host
+  mkdir -p "$host"
+  run_logged "makebitmaps for this machine: configuring" "$host/configure.log" \
+    cmake -S "$top" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release
+  run_logged "makebitmaps for this machine: building" "$host/build.log" \
+    cmake --build "$host" -j"$jobs" --target makebitmaps
   # FindCURL asks pkg-config first; it must not answer with the host's Linux libcurl.
   export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
   mkdir -p "$build"
   run_logged "Skylark: configuring" "$build/configure.log" \
     cmake -S "$top" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DSKYLARK_WINDOWS_PREFIX="$prefix" \
+    -DSKYLARK_HOST_MAKEBITMAPS="$host/makebitmaps" \
     -DCMAKE_BUILD_TYPE=Release
   run_logged "Skylark: building" "$build/build.log" cmake --build "$build" -j"$jobs"
 }
