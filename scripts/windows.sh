@@ -335,8 +335,9 @@ package() {
 
 # Starts the packed program under wine on a virtual screen, with settings that point at
 # a loopback server, and checks that its window comes up without a message box (a missing
-# picture or an unreadable ftp.txt would open one). wine keeps its own folder under the
-# cache, so ~/.wine is left alone.
+# picture or an unreadable ftp.txt would open one), that the folder is its own, and that
+# it ends when the session does. wine keeps its own folder under the cache, so ~/.wine is
+# left alone.
 smoke_test() {
   export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [ ! -e "$WINEPREFIX/.ready" ]; then
@@ -350,16 +351,30 @@ smoke_test() {
   echo '"127.0.0.1:2121","demo","demo","127.0.0.1/upload","00","30"' >"$dir/Skylark/ftp.txt"
   say "smoke test: starting skylark.exe under wine"
   local rc=0
+  # Once the window is up: a second Skylark in the same folder must end at once with
+  # status 3, and the end of the session (wineboot --end-session sends WM_ENDSESSION)
+  # must close the window within a second. Each check leaves its answer in a file.
   (cd "$dir/Skylark" && xvfb-run -a bash -c '
+      shown() { xwininfo -root -tree 2>/dev/null | grep -q "\"Skylark\": (\"skylark.exe\""; }
       wine skylark.exe >../wine.log 2>&1 &
       disown # ended by wineserver -k below, which is no failure to report
       found=
       for _ in $(seq 60); do
         sleep 1
         # xwininfo shows a top-level window as: 0x... "Title": ("class" "class")
-        xwininfo -root -tree 2>/dev/null | grep -q "\"Skylark\": (\"skylark.exe\"" && found=1 && break
+        shown && found=1 && break
       done
       sleep 2 # time for a message box that follows the window
+      if [ -n "$found" ]; then
+        second=0
+        wine skylark.exe >../second.log 2>&1 || second=$?
+        echo "$second" >../second.status
+        wine wineboot --end-session >../endsession.log 2>&1
+        for _ in $(seq 10); do
+          sleep 0.1
+          shown || { echo closed >../endsession.status; break; }
+        done
+      fi
       wineserver -k
       [ -n "$found" ]') || rc=$?
   if [ "$rc" -ne 0 ]; then
@@ -369,7 +384,14 @@ smoke_test() {
   if grep -F 'box: shown' "$dir/Skylark/skylark.log" >&2; then
     die "smoke test: skylark.exe started with a message box (its log: $dir/Skylark/skylark.log)"
   fi
-  say "smoke test: the window came up"
+  [ "$(cat "$dir/second.status")" = 3 ] ||
+    die "smoke test: a second skylark.exe in the same folder ended with status $(cat "$dir/second.status"), not 3"
+  [ -e "$dir/endsession.status" ] ||
+    die "smoke test: the window was still there a second after the end of the session (its log: $dir/Skylark/skylark.log)"
+  # Qt would close the window on its own too; the log says it was Skylark's own ending.
+  grep -qF 'end requested: WM_ENDSESSION' "$dir/Skylark/skylark.log" ||
+    die "smoke test: the end of the session did not go through Skylark's ending (its log: $dir/Skylark/skylark.log)"
+  say "smoke test: the window came up, a second one in its folder ended with status 3, and the end of the session closed it"
 }
 
 main() {
