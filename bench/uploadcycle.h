@@ -57,7 +57,7 @@ private:
             co_return;
         const bool changed = !co_await m_session.changeFolder(QStringLiteral("/up"));
         const std::optional<FtpFailure> failed =
-            co_await m_session.putFile(file, QStringLiteral("bench.bin"), FTP_TRANSFER_TYPE_BINARY);
+            co_await m_session.putFile(file, QStringLiteral("bench.bin"), wininet::FTP_TRANSFER_TYPE_BINARY);
         co_await m_session.disconnect();
         ok = changed && !failed;
     }

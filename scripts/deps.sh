@@ -4,7 +4,7 @@
 # a group for what only that script uses. Only missing packages are installed, and when
 # nothing is missing it costs one dpkg-query, so it is cheap to call every time.
 #
-#   scripts/deps.sh [--test] [--style] [--fuzz] [--screenshot] [--bench] [--soak]
+#   scripts/deps.sh [--test] [--style] [--fuzz] [--screenshot] [--bench] [--soak] [--windows]
 #
 # Without a group: what building and running Skylark needs (run.sh), the demo server
 # and images included. The test servers and the style tools are not installed for
@@ -24,6 +24,13 @@ pkgs=(
 )
 # Servers the tests start on loopback, and the install check's validator.
 test_pkgs=(vsftpd openssl python3-asyncssh desktop-file-utils)
+# The Windows build (windows.sh): the cross compiler with posix threads (the win32 thread
+# model has no std::thread, which the session's thread needs), Debian's source tools to
+# unpack qt6-base, curl and libssh2 (dpkg-source wants xz for the tarballs), ninja for the
+# Qt build, wine to run the result (xwininfo sees its window), zip for the folder handed
+# out. Qt's cross build runs the host's moc, rcc and uic and reads the host Qt's CMake
+# files, which the base group installs.
+windows_pkgs=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils ninja-build wine wine64 zip unzip x11-utils)
 for group in "$@"; do
   case $group in
     --test) pkgs+=("${test_pkgs[@]}") ;;
@@ -32,8 +39,9 @@ for group in "$@"; do
     --screenshot) pkgs+=(xdotool) ;;
     --bench) pkgs+=(hyperfine curl "${test_pkgs[@]}") ;; # curl: the reference the uploads are timed against
     --soak) pkgs+=(faketime) ;;
+    --windows) pkgs+=("${windows_pkgs[@]}") ;;
     *)
-      echo "deps.sh: unknown group $group (known: --test --style --fuzz --screenshot --bench --soak)" >&2
+      echo "deps.sh: unknown group $group (known: --test --style --fuzz --screenshot --bench --soak --windows)" >&2
       exit 2
       ;;
   esac

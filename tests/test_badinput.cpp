@@ -19,6 +19,8 @@
 #include <cstring>
 #include <memory>
 
+using namespace wininet;
+
 namespace {
 
 const QString kLong = QStringLiteral("long");

@@ -20,6 +20,8 @@
 #include <memory>
 #include <thread>
 
+using namespace wininet;
+
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace wininet;
+
 namespace {
 
 int countOf(const QStringList& commands, const QString& command)

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <QTime>
 
+using namespace wininet;
+
 namespace {
 int at(const char* time)
 {

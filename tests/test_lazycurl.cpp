@@ -11,6 +11,8 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
+using namespace wininet;
+
 namespace {
 
 // Asks the dynamic loader itself, so a link line that brings libcurl back in is caught

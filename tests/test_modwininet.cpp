@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+using namespace wininet;
+
 namespace {
 
 HINTERNET connectTo(HINTERNET hi, const FtpTestServer& server, std::int32_t flags = INTERNET_FLAG_PASSIVE,

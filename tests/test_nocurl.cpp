@@ -9,6 +9,8 @@
 
 #include <curl/curl.h>
 
+using namespace wininet;
+
 class TestNoCurl : public QObject {
     Q_OBJECT
 private slots:

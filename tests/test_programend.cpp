@@ -190,7 +190,7 @@ void TestProgramEnd::sessionClosedBeforeTheEnd()
     QVERIFY(t.start());
     t.h.f().click(t.h.f().cmdConnect);
     QVERIFY(t.h.f().connected());
-    const HINTERNET internet = t.h.f().hInternet();
+    const wininet::HINTERNET internet = t.h.f().hInternet();
     t.set("10", "00", "03");
     t.h.f().Command3->click();
     t.h.platform.advance(3);

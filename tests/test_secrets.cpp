@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+using namespace wininet;
+
 namespace {
 
 const QString kPassword = QStringLiteral("Zq7!pw секрет");

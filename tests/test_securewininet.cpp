@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace wininet;
+
 namespace {
 
 HINTERNET connectTo(HINTERNET hi, const QByteArray& name, const QString& user, const QString& password)

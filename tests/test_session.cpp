@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QTest>
 
+using namespace wininet;
+
 namespace {
 const QString kEnterAll = QStringLiteral("サ－バ－名、ID、パスワードを入れてください！");
 } // namespace

@@ -21,6 +21,7 @@ private slots:
     void oddRecords();
     void faultyLines();
     void lastLine();
+    void shiftJisLine_data();
     void shiftJisLine();
     void writerReplacesAtomically();
     void writerPermissions();
@@ -92,14 +93,31 @@ void TestSettingsFile::lastLine()
     QCOMPARE(lastSettingsLine(""), QString());
 }
 
+void TestSettingsFile::shiftJisLine_data()
+{
+    // Lines as Japanese Windows writes them (code page 932, so not valid UTF-8): the
+    // rule both platforms' decoders follow.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    const QByteArray server = QByteArray::fromHex("8354815b836f"); // サーバ
+    QTest::newRow("kana") << server << QString("サーバ");
+    QTest::newRow("valid UTF-8 as it is") << QString("サーバ").toUtf8() << QString("サーバ");
+    // 0x5C is a backslash, not a yen sign: "host\folder" stays a path.
+    QTest::newRow("backslash") << server + "\\up" << QString("サーバ\\up");
+    // Code page 932's own characters and mappings, which plain Shift_JIS lacks or
+    // maps elsewhere.
+    QTest::newRow("circled digit") << server + QByteArray::fromHex("8740") << QString("サーバ\u2460");
+    QTest::newRow("wave dash") << server + QByteArray::fromHex("8160") << QString("サーバ\uFF5E");
+    QTest::newRow("half-width kana") << server + QByteArray::fromHex("b1") << QString("サーバ\uFF71");
+    // An undecodable byte does not cut the line short (Windows puts its own stand-in).
+    QTest::newRow("bad byte") << QByteArray::fromHex("8220") + "ok" << QString("\uFFFD ok");
+}
+
 void TestSettingsFile::shiftJisLine()
 {
-    // "サーバ" in code page 932, as Japanese Windows writes it.
-    const QByteArray sjis =
-        QByteArray("\"") + QByteArray::fromHex("8354815b836f") + "\",\"u\",\"p\",\"f\",\"05\",\"30\"\r\n";
-    QCOMPARE(parseSettingsRecord(lastSettingsLine(sjis))[0], QString("サーバ"));
-    // Valid UTF-8 is taken as it is.
-    QCOMPARE(lastSettingsLine(QString("\"サーバ\"").toUtf8()), QString("\"サーバ\""));
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(lastSettingsLine("\"" + bytes + "\",\"u\"\r\n"), "\"" + text + "\",\"u\"");
 }
 
 void TestSettingsFile::writerReplacesAtomically()

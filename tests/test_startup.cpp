@@ -9,6 +9,8 @@
 
 #include <QTest>
 
+using namespace wininet;
+
 namespace {
 const QString kMissing = QStringLiteral("足りないファイルがあるようです");
 } // namespace

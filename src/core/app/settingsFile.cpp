@@ -2,17 +2,20 @@
 
 #include "core/base/runtimeFault.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
-#ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
 
-#include <filesystem>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -34,6 +37,35 @@ QString mid(const QString& text, qsizetype start, qsizetype count)
         return {};
     return text.mid(start - 1, count);
 }
+
+// The two platform calls of the settings file, each with both its sides.
+#ifdef _WIN32
+
+// Code page 932 is the system's own; an undecodable byte becomes what the system puts
+// in its place.
+QString decodeShiftJis(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(932, 0, bytes.constData(), size, nullptr, 0);
+    if (length <= 0)
+        return QString::fromLatin1(bytes);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(932, 0, bytes.constData(), size, text.data(), length);
+    return QString::fromStdWString(text);
+}
+
+// The temporary file is closed by now: Windows renames no open file. Wide paths, since
+// the folder's name need not fit the ANSI code page.
+bool replaceFile(const QString& from, const QString& to)
+{
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+#else
 
 QString decodeShiftJis(const QByteArray& bytes)
 {
@@ -65,6 +97,14 @@ QString decodeShiftJis(const QByteArray& bytes)
     out.resize(out.size() - outLeft);
     return QString::fromUtf8(out.data(), static_cast<qsizetype>(out.size()));
 }
+
+// rename() replaces the target in one step; a reader sees the old file or the new one.
+bool replaceFile(const QString& from, const QString& to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+#endif
 
 } // namespace
 
@@ -150,14 +190,12 @@ bool writeSettingsFile(const QString& fileName, const SettingsRecord& fields)
         return false;
     if (QFileInfo(temp.fileName()).size() != bytes.size())
         return false;
-#ifdef Q_OS_UNIX
+#ifndef _WIN32
     if (::fsync(temp.handle()) != 0)
         return false;
 #endif
-    std::error_code error;
-    std::filesystem::rename(QFile::encodeName(temp.fileName()).toStdString(),
-                            QFile::encodeName(target.absoluteFilePath()).toStdString(), error);
-    if (error)
+    temp.close();
+    if (!replaceFile(temp.fileName(), target.absoluteFilePath()))
         return false;
     temp.setAutoRemove(false); // it is the settings file now
     return true;

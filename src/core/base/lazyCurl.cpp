@@ -12,12 +12,17 @@
 #include "core/base/lazyCurl.h"
 
 #include <curl/curl.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -44,8 +49,59 @@ struct Api {
 #undef SKYLARK_CURL_POINTER
 };
 
+// The one platform call of this file: open the library, look up an entry point. Null
+// from openLibrary() leaves the reason in *why.
+#ifdef _WIN32
+// The DLL travels beside skylark.exe and is opened by its full path there: a bare name
+// would be searched for in the working folder and along PATH too, where another
+// program's libcurl (or a planted one) could be found first.
+const char* g_libraryName = "libcurl-4.dll";
+
+void* openLibrary(const char* name, std::string* why)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) {
+            *why = "the program's own path is unknown (error " + std::to_string(GetLastError()) + ")";
+            return nullptr;
+        }
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    path.resize(path.find_last_of(L"\\/") + 1);
+    for (const char* c = name; *c; ++c)
+        path += static_cast<wchar_t>(static_cast<unsigned char>(*c)); // the names are ASCII
+    HMODULE library = LoadLibraryW(path.c_str());
+    if (!library)
+        *why = "LoadLibrary failed with error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(library);
+}
+
+void* entryPoint(void* library, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+#else
 // The soname has stayed libcurl.so.4 since 2006; libcurl keeps its ABI within it.
 const char* g_libraryName = "libcurl.so.4";
+
+void* openLibrary(const char* name, std::string* why)
+{
+    void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        *why = dlerror();
+    return library;
+}
+
+void* entryPoint(void* library, const char* name)
+{
+    return dlsym(library, name);
+}
+#endif
 
 std::once_flag g_loadOnce;
 std::atomic<const Api*> g_api{nullptr};
@@ -58,15 +114,16 @@ long g_initFlags = CURL_GLOBAL_DEFAULT;
 
 void load()
 {
-    void* library = dlopen(g_libraryName, RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* library = openLibrary(g_libraryName, &why);
     if (!library) {
-        std::fprintf(stderr, "libcurl could not be loaded: %s\n", dlerror());
+        std::fprintf(stderr, "libcurl could not be loaded: %s\n", why.c_str());
         return;
     }
     static Api api;
     bool complete = true;
 #define SKYLARK_CURL_RESOLVE(name)                                                                                     \
-    api.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                                             \
+    api.name = reinterpret_cast<decltype(&::name)>(entryPoint(library, #name));                                        \
     complete = complete && api.name;
     SKYLARK_CURL_ENTRY_POINTS(SKYLARK_CURL_RESOLVE)
 #undef SKYLARK_CURL_RESOLVE

@@ -13,6 +13,9 @@
 #include <initializer_list>
 #include <string>
 
+// GetLastError and WIN32_FIND_DATA are named wininet:: below: windows.h has them too.
+using namespace wininet;
+
 namespace {
 
 ServerReply lastResponse()
@@ -30,19 +33,19 @@ ServerReply lastResponse()
 FtpFailure lastFailure(const char* call)
 {
     FtpFailure failure;
-    failure.code = GetLastError();
+    failure.code = wininet::GetLastError();
     failure.call = QString::fromLatin1(call);
     failure.libraryText = QString::fromStdString(lastLibraryErrorText());
     failure.reply = lastResponse();
     return failure;
 }
 
-QString recordName(const WIN32_FIND_DATA& record)
+QString recordName(const wininet::WIN32_FIND_DATA& record)
 {
     return QString::fromLocal8Bit(record.cFileName, static_cast<qsizetype>(strnlen(record.cFileName, MAX_PATH)));
 }
 
-RemoteEntry entryOf(const WIN32_FIND_DATA& record)
+RemoteEntry entryOf(const wininet::WIN32_FIND_DATA& record)
 {
     return RemoteEntry{recordName(record), record.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY};
 }
@@ -133,11 +136,11 @@ std::optional<FtpFailure> FtpSession::changeFolder(const QString& folder)
 ListResult FtpSession::list()
 {
     ListResult result;
-    WIN32_FIND_DATA record;
+    wininet::WIN32_FIND_DATA record;
     std::memset(record.cFileName, 0, sizeof record.cFileName);
     const HINTERNET find = FtpFindFirstFileA(m_ftp, "*.*", &record, 0, 0);
     if (find == 0) {
-        if (GetLastError() == ERROR_NO_MORE_FILES) {
+        if (wininet::GetLastError() == ERROR_NO_MORE_FILES) {
             result.empty = true;
             return result;
         }
@@ -153,7 +156,7 @@ ListResult FtpSession::list()
             break;
         result.entries.append(entryOf(record));
     }
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
+    if (wininet::GetLastError() != ERROR_NO_MORE_FILES) {
         result.failure = lastFailure("InternetFindNextFile");
         eventlog::warning(QStringLiteral("list: server=%1 folder=%2 entries=%3 result=%4")
                               .arg(eventlog::quote(m_server), eventlog::quote(m_folder))

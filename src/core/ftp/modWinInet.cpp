@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+namespace wininet {
+
 namespace {
 
 // ---- per-thread results -------------------------------------------------------------
@@ -401,3 +403,5 @@ bool lastUploadBegan()
 {
     return t_lastDataBegan;
 }
+
+} // namespace wininet

@@ -15,6 +15,23 @@
 #include <cstdint>
 #include <string>
 
+// The calls and records are the platform's names too (GetLastError, FILETIME,
+// WIN32_FIND_DATA), and windows.h comes with libcurl's header on Windows: a file that
+// sees both names them wininet::, or says `using namespace wininet;` where it does not.
+
+// File attributes in a find record, and the length of its name. Macros of winnt.h and
+// windef.h on Windows, taken as they are there, and defined here elsewhere, for the
+// reason winInetCodes.h gives for the error codes.
+#ifdef _WIN32
+static_assert(FILE_ATTRIBUTE_DIRECTORY == 16 && FILE_ATTRIBUTE_NORMAL == 128 && MAX_PATH == 260);
+#else
+constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 16;
+constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
+constexpr int MAX_PATH = 260;
+#endif
+
+namespace wininet {
+
 using HINTERNET = std::int32_t;
 
 // Access types of InternetOpenA.
@@ -25,11 +42,6 @@ constexpr std::int32_t INTERNET_SERVICE_FTP = 1;
 constexpr std::int32_t INTERNET_DEFAULT_FTP_PORT = 21;
 // Flags.
 constexpr std::int32_t INTERNET_FLAG_PASSIVE = 0x8000000;
-// File attributes in a find record.
-constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 16;
-constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
-
-constexpr int MAX_PATH = 260;
 
 struct FILETIME {
     std::uint32_t dwLowDateTime = 0;
@@ -99,3 +111,5 @@ bool lastUploadBegan();
 // Number of handles currently open (sessions, searches, Internet handles): lets tests
 // and the long-running checks see that nothing leaks.
 int openInternetHandleCount();
+
+} // namespace wininet

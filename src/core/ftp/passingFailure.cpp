@@ -1,5 +1,7 @@
 #include "core/ftp/passingFailure.h"
 
+using namespace wininet;
+
 bool mayPass(const FtpFailure& failure)
 {
     switch (failure.code) {

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <future>
 
+using namespace wininet;
+
 namespace {
 // How long the end waits for a polite goodbye (and a rename under way) before it cuts
 // the connection, and how long after that for the thread to come out of the call.

@@ -2,6 +2,8 @@
 #include "window/app/ftpForm.h"
 #include "window/app/platform.h"
 
+using namespace wininet;
+
 void FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others

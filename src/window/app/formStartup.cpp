@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+using namespace wininet;
+
 bool FTPform::Form_Load()
 {
     text1->move(text1->x(), twips(80));

@@ -26,6 +26,12 @@
 
 #include <csignal>
 #endif
+#ifdef Q_OS_WIN
+#include <QAbstractNativeEventFilter>
+#include <QPointer>
+
+#include <windows.h>
+#endif
 
 namespace {
 QElapsedTimer& monotonic()
@@ -120,6 +126,72 @@ void OnEndRequest(QObject* context, std::function<void(const QString& signal)> h
     action.sa_flags = SA_RESTART;
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(number, &action, nullptr);
+}
+} // namespace
+#elif defined(Q_OS_WIN)
+namespace {
+// Windows asks in two ways: a console's Ctrl+C, Ctrl+Break or close, on a thread the
+// system starts for it, and the end of the user's session, as a message to each
+// top-level window. Both reach the handler on the window's thread.
+QPointer<QObject> endContext;
+std::function<void(const QString&)> endHandler;
+
+void callEndHandler(const QString& name)
+{
+    if (endContext && endHandler)
+        endHandler(name);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD type)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return FALSE;
+    const QString name = type == CTRL_C_EVENT       ? QStringLiteral("CTRL_C_EVENT")
+                         : type == CTRL_BREAK_EVENT ? QStringLiteral("CTRL_BREAK_EVENT")
+                         : type == CTRL_CLOSE_EVENT ? QStringLiteral("CTRL_CLOSE_EVENT")
+                                                    : QStringLiteral("console event %1").arg(type);
+    // After a close, a logoff or a shutdown the system ends the process once this
+    // returns: the window closes first. Ctrl+C and Ctrl+Break wait for nothing.
+    const bool ending = type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
+    QMetaObject::invokeMethod(
+        app, [name] { callEndHandler(name); }, ending ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    return TRUE;
+}
+
+class SessionEndFilter final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override
+    {
+        if (eventType != "windows_generic_MSG")
+            return false;
+        const MSG* msg = static_cast<const MSG*>(message);
+        switch (msg->message) {
+        case WM_QUERYENDSESSION:
+            // Skylark never holds up the end of a session; it closes at WM_ENDSESSION.
+            *result = TRUE;
+            return true;
+        case WM_ENDSESSION:
+            // The process may be ended as soon as this returns, so the window closes
+            // here and now. Each top-level window gets the message; the handler acts once.
+            if (msg->wParam)
+                callEndHandler(QStringLiteral("WM_ENDSESSION"));
+            *result = 0;
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
+{
+    endContext = context;
+    endHandler = std::move(handler);
+    static SessionEndFilter filter;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installNativeEventFilter(&filter);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 } // namespace
 #else

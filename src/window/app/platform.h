@@ -52,11 +52,12 @@ public:
     void setOnEnd(std::function<void()> onEnd) { m_onEnd = std::move(onEnd); }
 
     // Ends the program when it is asked to from outside (SIGTERM from a service manager,
-    // SIGINT, SIGHUP), wherever it is: every open box is closed and no new one opens, so
-    // each nested event loop is left and the code that opened the box goes on; then
-    // `close` runs (it closes the window) and the main event loop, if it runs yet, is
-    // told to quit. Before the main loop runs, endRequested() tells the start-up to go
-    // no further.
+    // SIGINT, SIGHUP; on Windows a console's Ctrl+C, Ctrl+Break or close, and the end of
+    // the session, WM_ENDSESSION), wherever it is: every open box is closed and no new
+    // one opens, so each nested event loop is left and the code that opened the box goes
+    // on; then `close` runs (it closes the window) and the main event loop, if it runs
+    // yet, is told to quit. Before the main loop runs, endRequested() tells the start-up
+    // to go no further.
     void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
 
     // Keeps other processes of the same user from reading the password out of the

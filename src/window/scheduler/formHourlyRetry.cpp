@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+using namespace wininet;
+
 namespace {
 
 QString timeText(int secondOfDay)

@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+using namespace wininet;
+
 namespace {
 
 void logPassedOver(const char* stage)
