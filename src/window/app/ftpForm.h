@@ -144,8 +144,8 @@ private:
         int tries = 0;      // tries made so far, the stage's own not counted
         int nextAt = 0;     // when the next one begins, seconds of the day
     };
+    // Throws RuntimeFault when the folder box cannot be read.
     HourlyTry hourDue(int dueAt);
-    bool folderBoxReadable();
     // After the hour failed: tries are planned when the failure may pass.
     void planTries(HourlyTry hour, const FtpFailure& failure, const QString& why);
     // No more tries; `why`, if given, is logged as why the hour was not sent.

@@ -59,13 +59,13 @@ public:
     // yet, is told to quit. Before the main loop runs, endRequested() tells the start-up
     // to go no further.
     void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
+    bool endRequested() const { return m_endRequested; }
 
     // Keeps other processes of the same user from reading the password out of the
     // program's memory, and the system from writing it into a core dump (Linux: not
     // dumpable, so not traceable either). Not under a debugger that started the program.
     // Whether it is in force.
     static bool keepMemoryPrivate();
-    bool endRequested() const { return m_endRequested; }
 
 private:
     std::function<void()> m_onEnd;

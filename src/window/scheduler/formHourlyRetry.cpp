@@ -4,7 +4,6 @@
 // first failed; the tries only write to the log.
 #include "core/base/eventLog.h"
 #include "core/base/raisedFlag.h"
-#include "core/base/runtimeFault.h"
 #include "core/ftp/passingFailure.h"
 #include "core/scheduler/hourlyRetry.h"
 #include "core/scheduler/hourlyRules.h"
@@ -25,17 +24,12 @@ QString timeText(int secondOfDay)
     return clockText(QTime(0, 0).addSecs(secondOfDay));
 }
 
-} // namespace
-
-bool FTPform::folderBoxReadable()
+int secondsOfDay(const QTime& time)
 {
-    try {
-        (void)remoteFolderOf(text1->text(), text4->text());
-        return true;
-    } catch (const RuntimeFault&) {
-        return false;
-    }
+    return QTime(0, 0).secsTo(time);
 }
+
+} // namespace
 
 FTPform::HourlyTry FTPform::hourDue(int dueAt)
 {
@@ -64,7 +58,7 @@ void FTPform::planTries(HourlyTry hour, const FtpFailure& failure, const QString
                               .arg(hour.remoteName, reason));
         return;
     }
-    const std::optional<int> next = nextTryAt(hour.dueAt, secondOfDay(stampClock()), 0);
+    const std::optional<int> next = nextTryAt(hour.dueAt, secondsOfDay(m_platform.timeOfDay()), 0);
     if (!next) {
         eventlog::warning(QStringLiteral("hourly: %1 not sent: %2; no time is left before the next hour's cycle")
                               .arg(hour.remoteName, reason));
@@ -132,7 +126,7 @@ Task<> FTPform::tryHourAgain(int now)
         EnableUI(true);
     }
 
-    const int doneAt = secondOfDay(SplitClockText(clockText(m_platform.timeOfDay())));
+    const int doneAt = secondsOfDay(m_platform.timeOfDay());
     if (!m_hourlyTry || m_hourlyTry->dueAt != hour.dueAt)
         co_return; // stopped meanwhile
     if (!failure) {

@@ -8,6 +8,7 @@
 // as the call is over, so no hour keeps its session.
 #include "core/base/eventLog.h"
 #include "core/base/raisedFlag.h"
+#include "core/base/runtimeFault.h"
 #include "core/scheduler/hourlyRetry.h"
 #include "core/scheduler/hourlyRules.h"
 #include "window/app/ftpForm.h"
@@ -74,10 +75,15 @@ Task<> FTPform::Timer4_Timer()
         stopTries(QStringLiteral("the next hour's cycle begins"));
     if (m_session.busy()) {
         logPassedOver("upload");
-        // Unless this hour's own upload is what runs, the hour is tried again later.
-        if (m_hourStage.dueAt != dueAt && !sSendFile.isEmpty() && folderBoxReadable())
-            planTries(hourDue(dueAt), FtpFailure{ERROR_INTERNET_TIMEOUT, QStringLiteral("FtpPutFile"), {}, {}},
-                      QStringLiteral("a call was under way at the upload second"));
+        // Unless this hour's own upload is what runs, the hour is tried again later. A
+        // folder box that cannot be read is the stage's to report, not this tick's.
+        if (m_hourStage.dueAt != dueAt && !sSendFile.isEmpty()) {
+            try {
+                planTries(hourDue(dueAt), FtpFailure{ERROR_INTERNET_TIMEOUT, QStringLiteral("FtpPutFile"), {}, {}},
+                          QStringLiteral("a call was under way at the upload second"));
+            } catch (const RuntimeFault&) {
+            }
+        }
         co_return;
     }
     if (sSendFile.isEmpty()) {
