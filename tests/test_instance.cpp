@@ -161,13 +161,16 @@ void TestInstance::aLockLeftByACrashIsTakenOver()
 
 void TestInstance::aLockWhoseProcessIdWasReusedIsTakenOver()
 {
-    // A lock naming a process that runs but is not Skylark (here: this test).
-    Installed here;
-    here.write("skylark.lock", QByteArray::number(QCoreApplication::applicationPid()) + "\nskylark\n" +
-                                   QSysInfo::machineHostName().toUtf8() + "\n");
+    // A crash left the lock, and its process id went to the Skylark of another folder: a
+    // running process of the same name, which the id and name alone take for the owner.
+    Installed elsewhere, here;
+    elsewhere.start(elsewhere.first);
+    QVERIFY(elsewhere.waitUntilUp(elsewhere.first));
+    QFile::copy(elsewhere.lockFile(), here.lockFile());
     here.start(here.first);
     QVERIFY2(here.waitUntilUp(here.first), qPrintable(here.log()));
     QCOMPARE(lockOwner(here.lockFile()), here.first.processId());
+    QCOMPARE(lockOwner(elsewhere.lockFile()), elsewhere.first.processId());
 }
 
 void TestInstance::aStopEndsItWhileTheStartUpBoxIsOpen()

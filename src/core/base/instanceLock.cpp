@@ -14,7 +14,23 @@ InstanceLock::Outcome InstanceLock::acquire()
 {
     if (m_file.tryLock(0))
         return Outcome::Mine;
-    return m_file.error() == QLockFile::LockFailedError ? Outcome::Taken : Outcome::Unavailable;
+    if (m_file.error() != QLockFile::LockFailedError)
+        return Outcome::Unavailable;
+    // QLockFile judged the owner alive by its process id and the program's name, which a
+    // reused id can fool. Removal is refused while the owner runs: on Windows the owner's
+    // open file cannot be deleted, on Linux the owner holds flock() on it. Not so for a
+    // lock of another machine: a folder shared over the network may not pass locks on.
+    if (heldOnThisMachine() && m_file.removeStaleLockFile() && m_file.tryLock(0))
+        return Outcome::Mine;
+    return Outcome::Taken;
+}
+
+bool InstanceLock::heldOnThisMachine() const
+{
+    qint64 pid = 0;
+    QString host, application;
+    return m_file.getLockInfo(&pid, &host, &application) &&
+           host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
 }
 
 QString InstanceLock::holder() const
@@ -24,7 +40,8 @@ QString InstanceLock::holder() const
     if (!m_file.getLockInfo(&pid, &host, &application))
         return QStringLiteral("unknown");
     QString text = QStringLiteral("pid %1").arg(pid);
-    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+    // Host names are not case-sensitive; Windows itself writes them in capitals.
+    if (!host.isEmpty() && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
         text += QStringLiteral(" on ") + host;
     return text;
 }

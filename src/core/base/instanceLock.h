@@ -3,7 +3,11 @@
 // start by hand) would upload every image twice and write one log from two processes.
 // The lock is a file, skylark.lock, holding the owner's process id. A lock left behind
 // by a process that crashed or was ended at once is taken over: what counts is whether
-// its owner still runs, never how old the file is, since Skylark runs for months.
+// its owner still runs, never how old the file is, since Skylark runs for months. A
+// process id alone does not tell: after a crash the id may go to another process, even
+// to the Skylark of another folder (Windows hands ids out again within minutes). The
+// owner keeps its lock file open and locked for as long as it runs, so on this machine
+// a lock file that can be removed has no owner, whatever process has its id now.
 
 #include <QLockFile>
 #include <QString>
@@ -27,5 +31,7 @@ public:
     void release();
 
 private:
+    bool heldOnThisMachine() const;
+
     QLockFile m_file;
 };
