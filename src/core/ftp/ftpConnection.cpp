@@ -1,5 +1,7 @@
 #include "core/ftp/ftpConnection.h"
 
+#include "core/base/fileName.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -396,13 +398,13 @@ FtpResult FtpConnection::put(const std::string& localFile, std::string_view remo
     // libcurl cannot tell a missing file from an empty one, and a read that fails part
     // way leaves a truncated file on the server: check before anything is sent.
     std::error_code ec;
-    const std::filesystem::path local(localFile);
+    const std::filesystem::path local = filename::path(localFile);
     if (!std::filesystem::is_regular_file(local, ec))
         return notSent(FtpStatus::LocalFileMissing);
     const auto size = std::filesystem::file_size(local, ec);
     if (ec)
         return notSent(FtpStatus::LocalFileMissing);
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(localFile.c_str(), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(filename::open(localFile, "rb"));
     if (!file)
         return notSent(FtpStatus::LocalFileMissing);
 

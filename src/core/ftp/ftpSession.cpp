@@ -235,7 +235,9 @@ bool refusesTheName(const ServerReply& reply, std::initializer_list<int> codes)
 std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, const QString& remoteName,
                                                     std::int32_t transferType)
 {
-    const QByteArray local = localFile.toLocal8Bit();
+    // The local name travels as UTF-8 and is opened in wide characters on Windows, where
+    // the ANSI code page cannot spell every folder; the server's names stay as they were.
+    const QByteArray local = localFile.toUtf8();
     const QByteArray remote = remoteName.toLocal8Bit();
     if (m_directUploads)
         return putDirect(local, remote, transferType, true);

@@ -78,6 +78,7 @@ bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATA* lpvFindData);
 
 bool FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory);
 
+// The local file's name is UTF-8 on every platform (opened in wide characters on Windows).
 bool FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile, std::int32_t dwFlags,
                  std::int32_t dwContext);
 

@@ -1,5 +1,7 @@
 #include "core/ftp/secureOptions.h"
 
+#include "core/base/fileName.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 
@@ -116,10 +118,10 @@ FileStamp stampOf(const std::string& path)
 {
     std::error_code ec;
     FileStamp stamp;
-    stamp.size = std::filesystem::file_size(path, ec);
+    stamp.size = std::filesystem::file_size(filename::path(path), ec);
     if (ec)
         return {};
-    stamp.time = std::filesystem::last_write_time(path, ec);
+    stamp.time = std::filesystem::last_write_time(filename::path(path), ec);
     stamp.present = !ec;
     return stamp;
 }
@@ -127,7 +129,7 @@ FileStamp stampOf(const std::string& path)
 std::string contentsOf(const std::string& path)
 {
     std::string text;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (std::FILE* f = filename::open(path, "rb")) {
         char buffer[8192];
         std::size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
@@ -243,16 +245,23 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
         if (!bundleThere)
             curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
         const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
-        if (ca.empty() || !std::filesystem::exists(ca, ec))
+        if (ca.empty() || !std::filesystem::exists(filename::path(ca), ec))
             return;
         // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
         // which holds the same system store. Without a CA folder the default bundle and
-        // the file go in together.
-        if (pathThere || !bundleThere) {
+        // the file go in together. On Windows the file always goes in as text: libcurl
+        // opens a CA file by its name in the ANSI code page, which cannot spell every
+        // folder.
+#ifdef _WIN32
+        const bool byName = false;
+#else
+        const bool byName = pathThere || !bundleThere;
+#endif
+        if (byName) {
             curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
             return;
         }
-        const std::shared_ptr<const std::string> both = trustedCertificates(defaultBundle, ca);
+        const std::shared_ptr<const std::string> both = trustedCertificates(bundleThere ? defaultBundle : "", ca);
         curl_blob blob{const_cast<char*>(both->data()), both->size(), CURL_BLOB_COPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
         return;
@@ -268,7 +277,17 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
     m_knownHosts = inTrustFolder(folder, kKnownHostsFile);
     m_hostKey = HostKey::Unchecked;
     m_hostKeyNote.clear();
-    curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, m_knownHosts.c_str());
+    // libssh2 opens known_hosts by a narrow name. A name it cannot open would read as an
+    // empty file and let any key in as new: the null device stands in, and the check
+    // refuses every key.
+    const std::optional<std::string> forLibssh2 = filename::forNarrowLibrary(m_knownHosts);
+    m_knownHostsNamed = forLibssh2.has_value();
+#ifdef _WIN32
+    const std::string nullDevice = "NUL";
+#else
+    const std::string nullDevice = "/dev/null";
+#endif
+    curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, forLibssh2.value_or(nullDevice).c_str());
     curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, &SecureChannel::onHostKey);
     curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, this);
 
@@ -285,6 +304,13 @@ int SecureChannel::onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, 
 {
     auto* self = static_cast<SecureChannel*>(clientp);
     const QByteArray blob = found ? keyBlob(*found) : QByteArray();
+    if (!self->m_knownHostsNamed) {
+        self->m_hostKey = HostKey::NotRecorded;
+        self->m_hostKeyNote = "libssh2 cannot open " + self->m_knownHosts +
+                              " by a name in this system's code page, so the host key of " + self->knownHostsName() +
+                              " cannot be checked";
+        return CURLKHSTAT_REJECT;
+    }
     switch (match) {
     case CURLKHMATCH_OK:
         self->m_hostKey = HostKey::Known;
@@ -323,14 +349,14 @@ bool SecureChannel::record(const curl_khkey& key)
     }
     // A last line without its line end would swallow the new one.
     bool newlineFirst = false;
-    if (std::FILE* existing = std::fopen(m_knownHosts.c_str(), "rb")) {
+    if (std::FILE* existing = filename::open(m_knownHosts, "rb")) {
         if (std::fseek(existing, -1, SEEK_END) == 0)
             newlineFirst = std::fgetc(existing) != '\n';
         std::fclose(existing);
     }
     const std::string line = std::string(newlineFirst ? "\n" : "") + knownHostsName() + " " + type + " " +
                              blob.toBase64().toStdString() + "\n";
-    std::FILE* f = std::fopen(m_knownHosts.c_str(), "ab");
+    std::FILE* f = filename::open(m_knownHosts, "ab");
     bool ok = f && std::fwrite(line.data(), 1, line.size(), f) == line.size();
     if (f)
         ok = std::fclose(f) == 0 && ok;

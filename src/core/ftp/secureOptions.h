@@ -120,6 +120,7 @@ private:
 
     ServerAddress m_server;
     std::string m_knownHosts; // path of known_hosts at the last apply; empty: none
+    bool m_knownHostsNamed = true; // libssh2 can open m_knownHosts by its narrow name
     HostKey m_hostKey = HostKey::Unchecked;
     std::string m_hostKeyNote; // what the host-key check has to say about a refusal
     std::chrono::steady_clock::time_point m_lastMove;
