@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Works the real window from outside, as a user would, on the X display in DISPLAY:
+#
+#   tests/smoke_window.sh FOLDER COMMAND...
+#
+# FOLDER is a program folder holding the program and its pictures; COMMAND starts it
+# there (./skylark, or wine skylark.exe). Against the test FTP server on loopback it
+# checks that the window comes up without a box, that a second one in the folder ends
+# with status 3, that Connect lists the server's folder, that the manual transfer
+# lands the hour's image byte-identical once the hourly upload is armed (which names
+# it), that the settings save writes ftp.txt, and that End ends the program within a
+# second. The clicks go to the controls' places
+# in the window, which are fixed.
+set -euo pipefail
+folder=$1
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+server_pid=
+app_pid=
+finish() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap finish EXIT
+fail() {
+  echo "smoke: $*" >&2
+  echo "---- the program's log ----" >&2
+  tail -n 30 "$folder/skylark.log" >&2 || true
+  exit 1
+}
+# Waits up to $1 tenths of a second for the command that follows to succeed.
+within() {
+  local tenths=$1
+  shift
+  for _ in $(seq "$tenths"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+logged() { grep -qF -- "$1" "$folder/skylark.log" 2>/dev/null; }
+
+mkdir -p "$work/home/upload"
+/usr/bin/python3 "$here/ftpserver.py" "$work/commands.log" --user demo --password demo --home "$work/home" \
+  >"$work/port" &
+server_pid=$!
+within 100 test -s "$work/port" || fail "the test FTP server did not start"
+port=$(head -n1 "$work/port")
+
+# Every hour's image, each different, so whatever hour it is when the button is pressed,
+# the one that lands can be compared with its own.
+for h in $(seq -w 0 23); do head -c 50000 /dev/urandom >"$folder/$h.jpg"; done
+# The hourly upload's minutes, before and after the save, are half an hour away, so that
+# no hourly stage runs while the smoke test does.
+minute=$(printf %02d $(((10#$(date +%M) + 30) % 60)))
+saved_minute=$(printf %02d $(((10#$minute + 1) % 60)))
+printf '"127.0.0.1:%s","demo","demo","127.0.0.1:%s/upload","%s","30"\r\n' "$port" "$port" "$minute" >"$folder/ftp.txt"
+rm -f "$folder/skylark.log"
+
+cd "$folder"
+"$@" >"$work/first.out" 2>&1 &
+app_pid=$!
+window=
+find_window() { window=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | head -n1) && [ -n "$window" ]; }
+within 600 find_window || fail "no window within a minute"
+sleep 2 # time for a box that follows the window
+! logged 'box: shown' || fail "a box opened at the start"
+echo "smoke: the window is up"
+
+second=0
+"$@" >"$work/second.out" 2>&1 || second=$?
+[ "$second" = 3 ] || fail "a second one in the folder ended with status $second, not 3"
+echo "smoke: a second one in the folder ended with status 3"
+
+# The window's client area is 576 x 358 pixels; whatever frame surrounds it is split
+# as borders on the sides and the bottom and a title bar above.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+left=$(((WIDTH - 576) / 2))
+top=$((HEIGHT - 358 - left))
+click() {
+  xdotool mousemove --window "$window" $((left + $1)) $((top + $2)) click 1
+  sleep 0.3
+}
+# A box is answered with its default button, once the log says it is open.
+answer_box() {
+  within 100 logged "box: shown \"$1\"" || fail "no box saying $1"
+  sleep 0.5
+  xdotool key Return
+  within 50 logged 'box: closed' || true
+}
+
+click 96 172 # Connect
+listed() { grep -qE '^(MLSD|LIST|NLST)' "$work/commands.log"; }
+within 300 listed || fail "Connect did not list the server's folder"
+echo "smoke: Connect listed the server's folder"
+
+click 235 274 # the hourly upload's minute
+xdotool key ctrl+a
+xdotool type "$saved_minute"
+click 416 340 # 設定保存
+saved() { grep -qF "\"127.0.0.1:$port/upload\",\"$saved_minute\",\"30\"" "$folder/ftp.txt"; }
+within 100 saved || fail "the settings save did not write the new minute to ftp.txt"
+echo "smoke: the settings save wrote ftp.txt"
+
+click 256 244 # 下の時間に毎時転送: names the hour's image in the upper path box
+click 444 244 # 上段から下段へマニュアル転送
+answer_box 転送しました
+landed=$(find "$work/home/upload" -name '[0-2][0-9].jpg' -printf '%f\n')
+[ -n "$landed" ] || fail "no image landed on the server"
+cmp "$work/home/upload/$landed" "$folder/$landed" || fail "$landed landed, but not byte-identical"
+echo "smoke: the manual transfer landed $landed byte-identical"
+
+start=$(date +%s%N)
+click 536 340 # End
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+within 30 ended || fail "End did not end the program within 3 s"
+took=$((($(date +%s%N) - start) / 1000000))
+app_pid=
+[ "$took" -le 1000 ] || fail "End took $took ms to end the program"
+echo "smoke: End ended the program in $took ms"
