@@ -139,6 +139,14 @@ std::string contentsOf(const std::string& path)
     return text;
 }
 
+// On Windows the CA file always goes in as text: libcurl opens a CA file by its name in
+// the ANSI code page, which cannot spell every folder.
+#ifdef _WIN32
+constexpr bool kCaFileByName = false;
+#else
+constexpr bool kCaFileByName = true;
+#endif
+
 } // namespace
 
 std::shared_ptr<const std::string> trustedCertificates(const std::string& systemBundle, const std::string& own)
@@ -249,15 +257,8 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
             return;
         // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
         // which holds the same system store. Without a CA folder the default bundle and
-        // the file go in together. On Windows the file always goes in as text: libcurl
-        // opens a CA file by its name in the ANSI code page, which cannot spell every
-        // folder.
-#ifdef _WIN32
-        const bool byName = false;
-#else
-        const bool byName = pathThere || !bundleThere;
-#endif
-        if (byName) {
+        // the file go in together.
+        if (kCaFileByName && (pathThere || !bundleThere)) {
             curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
             return;
         }
