@@ -70,7 +70,7 @@ sleep 2 # time for a box that follows the window
 echo "smoke: the window is up"
 
 second=0
-"$@" >"$work/second.out" 2>&1 || second=$?
+timeout 60 "$@" >"$work/second.out" 2>&1 || second=$?
 [ "$second" = 3 ] || fail "a second one in the folder ended with status $second, not 3"
 echo "smoke: a second one in the folder ended with status 3"
 
@@ -111,6 +111,9 @@ landed=$(find "$work/home/upload" -name '[0-2][0-9].jpg' -printf '%f\n')
 [ -n "$landed" ] || fail "no image landed on the server"
 cmp "$work/home/upload/$landed" "$folder/$landed" || fail "$landed landed, but not byte-identical"
 echo "smoke: the manual transfer landed $landed byte-identical"
+
+# The second one's words are still in the log after the first one wrote more.
+logged 'already runs in this folder' || fail "the first one's later lines wrote over the second one's"
 
 start=$(date +%s%N)
 click 536 340 # End

@@ -11,6 +11,12 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 Q_LOGGING_CATEGORY(lcEvents, "skylark.events")
 
 namespace {
@@ -135,10 +141,37 @@ void tellFailure(State& s, const QString& reason)
     toStandardError(lineOf("WARN", text));
 }
 
+// Every line lands at the end of the file, even when another process (a second Skylark
+// started in the folder, which logs why it ends) wrote there since. Linux appends so;
+// QFile on Windows seeks to the end once, at the open, and would write over the other's
+// lines. A handle with append access alone appends every write there too.
+bool openAppending(QFile& file)
+{
+#ifdef _WIN32
+    const QString name = QDir::toNativeSeparators(file.fileName());
+    const HANDLE handle = CreateFileW(
+        reinterpret_cast<const wchar_t*>(name.utf16()), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered); // for its error
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return false;
+    }
+    if (file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return true;
+    _close(fd);
+    return false;
+#else
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+#endif
+}
+
 bool openFile(State& s)
 {
     s.file.setFileName(QDir(s.folder).filePath(QString::fromLatin1(eventlog::kFileName)));
-    if (s.file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    if (openAppending(s.file)) {
         s.sinceFailure.invalidate();
         return true;
     }
