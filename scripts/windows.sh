@@ -212,8 +212,9 @@ build_qt() {
   # (the Windows platform plugin does not compile with the feature merely off); Debian's
   # tarball has no wintab headers, so no tablet events; the system libraries a Linux Qt
   # takes from Debian are Qt's bundled copies here. Skylark draws only BMP and PNG, both
-  # built into QtGui, so the JPEG, GIF and ICO plugins are left out, and so is the Direct2D
-  # platform plugin, a second build of the Windows one that Skylark never loads.
+  # built into QtGui, so the JPEG, GIF and ICO plugins are left out. (Direct2D stays: in
+  # Qt 6.4 it also brings the DirectWrite font engine, and without it the Windows plugin
+  # does not link.)
   run_logged "Qt: configuring" "$logs/qt.log" \
     cmake -S "$src" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
@@ -229,7 +230,7 @@ build_qt() {
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
     -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
     -DFEATURE_sql_sqlite=OFF -DFEATURE_system_sqlite=OFF \
-    -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF -DFEATURE_direct2d=OFF
+    -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
   run_logged "Qt: building" "$logs/qt.log" ninja -C "$build" -j"$jobs"
   run_logged "Qt: installing" "$logs/qt.log" cmake --install "$build"
 }
