@@ -302,6 +302,12 @@ dependencies() {
 build=$top/build-windows
 
 build_skylark() {
+  # CMake keeps where it found Qt; a build folder made against another prefix starts over.
+  if [ "$(cat "$build/.prefix" 2>/dev/null)" != "$prefix" ]; then
+    rm -rf "$build"
+    mkdir -p "$build"
+    echo "$prefix" >"$build/.prefix"
+  fi
   # The pictures are drawn at build time by makebitmaps, which has to run here: it is
   # built first for this machine, with the host's Qt, in a build folder of its own.
   local host=$build/host

@@ -56,8 +56,7 @@ QString decodeShiftJis(const QByteArray& bytes)
     return QString::fromStdWString(text);
 }
 
-// The temporary file is closed by now: Windows renames no open file. Wide paths, since
-// the folder's name need not fit the ANSI code page.
+// Wide paths, since the folder's name need not fit the ANSI code page.
 bool replaceFile(const QString& from, const QString& to)
 {
     return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
@@ -180,23 +179,30 @@ bool writeSettingsFile(const QString& fileName, const SettingsRecord& fields)
     // crash never leaves a cut-short or empty settings file. QSaveFile is not enough
     // here: it reports success when the disk fills up part way through a write.
     const QFileInfo target(fileName);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.ftp.txt.XXXXXX"));
-    if (!temp.open())
-        return false; // a new file is created for its owner only (0600)
-    if (target.exists())
-        temp.setPermissions(QFile::permissions(fileName));
-    const QByteArray bytes = formatSettingsRecord(fields).toUtf8();
-    if (temp.write(bytes) != bytes.size() || !temp.flush())
-        return false;
-    if (QFileInfo(temp.fileName()).size() != bytes.size())
-        return false;
+    QString written;
+    {
+        QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.ftp.txt.XXXXXX"));
+        if (!temp.open())
+            return false; // a new file is created for its owner only (0600)
+        if (target.exists())
+            temp.setPermissions(QFile::permissions(fileName));
+        const QByteArray bytes = formatSettingsRecord(fields).toUtf8();
+        if (temp.write(bytes) != bytes.size() || !temp.flush())
+            return false;
+        if (QFileInfo(temp.fileName()).size() != bytes.size())
+            return false;
 #ifndef _WIN32
-    if (::fsync(temp.handle()) != 0)
-        return false;
+        if (::fsync(temp.handle()) != 0)
+            return false;
 #endif
-    temp.close();
-    if (!replaceFile(temp.fileName(), target.absoluteFilePath()))
+        // QTemporaryFile::close() keeps its handle open (only its end closes it), and
+        // Windows renames no open file: the file is kept, and closed here.
+        temp.setAutoRemove(false);
+        written = temp.fileName();
+    }
+    if (!replaceFile(written, target.absoluteFilePath())) {
+        QFile::remove(written);
         return false;
-    temp.setAutoRemove(false); // it is the settings file now
+    }
     return true;
 }
