@@ -13,7 +13,7 @@
 #
 # outside the checkout, and later runs reuse it as it is. A prefix is trusted only once
 # its stamp is written, after everything in it was built and installed, so an
-# interrupted build is done again. The Qt build takes the better part of an hour on two
+# interrupted build is done again. The Qt build takes about 20 minutes on two
 # cores; its progress is printed every half minute, the full logs stay under
 # skylark-windows/work/logs/.
 #
