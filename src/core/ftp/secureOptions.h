@@ -119,7 +119,7 @@ private:
     bool record(const curl_khkey& key);
 
     ServerAddress m_server;
-    std::string m_knownHosts; // path of known_hosts at the last apply; empty: none
+    std::string m_knownHosts;      // path of known_hosts at the last apply; empty: none
     bool m_knownHostsNamed = true; // libssh2 can open m_knownHosts by its narrow name
     HostKey m_hostKey = HostKey::Unchecked;
     std::string m_hostKeyNote; // what the host-key check has to say about a refusal
