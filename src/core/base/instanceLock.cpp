@@ -3,6 +3,14 @@
 #include <QDir>
 #include <QSysInfo>
 
+namespace {
+// Host names are not case-sensitive; Windows itself writes them in capitals.
+bool isThisMachine(const QString& host)
+{
+    return host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+}
+} // namespace
+
 InstanceLock::InstanceLock(const QString& folder) : m_file(QDir(folder).filePath(QString::fromLatin1(kFileName)))
 {
     // QLockFile also calls a lock stale once it is older than this time, even when its
@@ -29,8 +37,7 @@ bool InstanceLock::heldOnThisMachine() const
 {
     qint64 pid = 0;
     QString host, application;
-    return m_file.getLockInfo(&pid, &host, &application) &&
-           host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+    return m_file.getLockInfo(&pid, &host, &application) && isThisMachine(host);
 }
 
 QString InstanceLock::holder() const
@@ -40,8 +47,7 @@ QString InstanceLock::holder() const
     if (!m_file.getLockInfo(&pid, &host, &application))
         return QStringLiteral("unknown");
     QString text = QStringLiteral("pid %1").arg(pid);
-    // Host names are not case-sensitive; Windows itself writes them in capitals.
-    if (!host.isEmpty() && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
+    if (!host.isEmpty() && !isThisMachine(host))
         text += QStringLiteral(" on ") + host;
     return text;
 }

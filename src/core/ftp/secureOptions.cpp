@@ -143,8 +143,10 @@ std::string contentsOf(const std::string& path)
 // the ANSI code page, which cannot spell every folder.
 #ifdef _WIN32
 constexpr bool kCaFileByName = false;
+constexpr const char* kNullDevice = "NUL";
 #else
 constexpr bool kCaFileByName = true;
+constexpr const char* kNullDevice = "/dev/null";
 #endif
 
 } // namespace
@@ -283,12 +285,7 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
     // refuses every key.
     const std::optional<std::string> forLibssh2 = filename::forNarrowLibrary(m_knownHosts);
     m_knownHostsNamed = forLibssh2.has_value();
-#ifdef _WIN32
-    const std::string nullDevice = "NUL";
-#else
-    const std::string nullDevice = "/dev/null";
-#endif
-    curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, forLibssh2.value_or(nullDevice).c_str());
+    curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, forLibssh2.value_or(kNullDevice).c_str());
     curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, &SecureChannel::onHostKey);
     curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, this);
 

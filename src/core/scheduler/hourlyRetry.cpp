@@ -14,6 +14,11 @@ int secondOfDay(const ClockParts& clock)
     return clock.hour.toInt() * 3600 + clock.minute.toInt() * 60 + clock.second.toInt();
 }
 
+int secondOfDay(const QTime& time)
+{
+    return QTime(0, 0).secsTo(time);
+}
+
 int secondsSinceDue(int dueAt, int now)
 {
     int since = ((now - dueAt) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;

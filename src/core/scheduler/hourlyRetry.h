@@ -9,6 +9,8 @@
 
 #include "core/scheduler/clockText.h"
 
+#include <QTime>
+
 #include <optional>
 
 inline constexpr int kSecondsPerDay = 24 * 3600;
@@ -20,6 +22,7 @@ inline constexpr int kTryMargin = 120;
 
 // The clock's time as seconds of the day.
 int secondOfDay(const ClockParts& clock);
+int secondOfDay(const QTime& time);
 
 // Seconds from the upload second `dueAt` to `now`, across midnight; negative when the
 // clock shows a time before it (a clock set back).

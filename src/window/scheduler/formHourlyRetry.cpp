@@ -24,11 +24,6 @@ QString timeText(int secondOfDay)
     return clockText(QTime(0, 0).addSecs(secondOfDay));
 }
 
-int secondsOfDay(const QTime& time)
-{
-    return QTime(0, 0).secsTo(time);
-}
-
 } // namespace
 
 FTPform::HourlyTry FTPform::hourDue(int dueAt)
@@ -58,7 +53,7 @@ void FTPform::planTries(HourlyTry hour, const FtpFailure& failure, const QString
                               .arg(hour.remoteName, reason));
         return;
     }
-    const std::optional<int> next = nextTryAt(hour.dueAt, secondsOfDay(m_platform.timeOfDay()), 0);
+    const std::optional<int> next = nextTryAt(hour.dueAt, secondOfDay(m_platform.timeOfDay()), 0);
     if (!next) {
         eventlog::warning(QStringLiteral("hourly: %1 not sent: %2; no time is left before the next hour's cycle")
                               .arg(hour.remoteName, reason));
@@ -126,7 +121,7 @@ Task<> FTPform::tryHourAgain(int now)
         EnableUI(true);
     }
 
-    const int doneAt = secondsOfDay(m_platform.timeOfDay());
+    const int doneAt = secondOfDay(m_platform.timeOfDay());
     if (!m_hourlyTry || m_hourlyTry->dueAt != hour.dueAt)
         co_return; // stopped meanwhile
     if (!failure) {
