@@ -8,6 +8,7 @@
 #include "testfiles.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,6 +61,7 @@ private slots:
     void serverRefusingTheTemporaryName();
     void refusalOfBothIsReportedAsBefore();
     void aDiskFullDuringTheUploadKeepsTheOldImage();
+    void anEndDuringARefusedRenameBeginsNoStoreAfterIt();
 };
 
 void TestAtomicUpload::replacesTheImageWhole()
@@ -197,6 +199,25 @@ void TestAtomicUpload::aDiskFullDuringTheUploadKeepsTheOldImage()
     QVERIFY(readFile(logDir.filePath("skylark.log"))
                 .contains("upload: \"10.jpg\" failed while under its temporary name; \"10.jpg\" on the server is "
                           "left as it was"));
+}
+
+// A server that refuses the rename, slowly: an end that comes while the rename is asked
+// for lets its answer come, but no store under the final name begins after it, which
+// the end would cut short and leave the image on the server short.
+void TestAtomicUpload::anEndDuringARefusedRenameBeginsNoStoreAfterIt()
+{
+    FtpTestServerOptions options;
+    options.refuseRename = true;
+    options.delaySeconds = 0.1;
+    options.uploadRate = 20000; // three seconds for the image
+    Upload u(options);
+    QVERIFY(u.start());
+    QTest::mouseClick(u.h.f().Command5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(u.h.server.commands().contains("RNFR /pub/10.jpg.part"), 10000);
+    u.h.form->close();
+    QTest::qWait(1000);
+    QCOMPARE(u.h.server.commands().filter(QRegularExpression("^STOR 10.jpg$")).size(), 0);
+    QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
 }
 
 QTEST_MAIN(TestAtomicUpload)

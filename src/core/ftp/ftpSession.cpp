@@ -266,9 +266,14 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
         return failure;
     }
     // The whole image is on the server: an end now waits for the rename (on some servers
-    // a removal of the old image and a rename) rather than cut it in half.
-    const Cancellation::Finishing finishing(threadCancellation());
-    if (!FtpRenameFileA(m_ftp, temporary.constData(), remote.constData())) {
+    // a removal of the old image and a rename) rather than cut it in half. The rename
+    // alone: what may follow it (a store straight under the final name) is cut short as
+    // any transfer is.
+    const bool renamed = [&] {
+        const Cancellation::Finishing finishing(threadCancellation());
+        return FtpRenameFileA(m_ftp, temporary.constData(), remote.constData());
+    }();
+    if (!renamed) {
         const FtpFailure failure = lastFailure("FtpRenameFile");
         if (failure.code != ERROR_INTERNET_EXTENDED_ERROR ||
             !refusesTheName(failure.reply, {500, 502, 504, 550, 553})) {
