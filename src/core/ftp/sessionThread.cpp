@@ -110,7 +110,6 @@ void SessionThread::give(Job job)
 void SessionThread::work(const std::shared_ptr<Shared>& shared)
 {
     Shared& s = *shared;
-    setThreadCancellation(s.cancel);
     std::unique_lock lock(s.mutex);
     for (;;) {
         s.wake.wait(lock, [&s] { return s.stopping || !s.jobs.empty(); });
@@ -119,6 +118,8 @@ void SessionThread::work(const std::shared_ptr<Shared>& shared)
         Job job = std::move(s.jobs.front());
         s.jobs.pop_front();
         s.current = job.name;
+        // A connection made by this call answers to the cancellation of this moment.
+        setThreadCancellation(s.cancel);
         lock.unlock();
         try {
             job.waiting->run(s.ftp);
@@ -137,6 +138,7 @@ void SessionThread::work(const std::shared_ptr<Shared>& shared)
     }
     // Whatever is still open is closed here, not by the window's thread: when the end
     // cut the connection, there is nothing left to wait for.
+    setThreadCancellation(s.cancel);
     lock.unlock();
     s.ftp.close();
     lock.lock();
@@ -168,6 +170,34 @@ void SessionThread::deliver()
     }
 }
 
+void SessionThread::cancelAll(Shared& s, void (Cancellation::*how)())
+{
+    (*s.cancel.*how)();
+    for (const std::weak_ptr<Cancellation>& cut : s.cutOff)
+        if (const std::shared_ptr<Cancellation> c = cut.lock())
+            (*c.*how)();
+}
+
+void SessionThread::cutShort(const QString& why)
+{
+    if (m_ended)
+        return;
+    Shared& s = *m_shared;
+    std::shared_ptr<Cancellation> cut;
+    QString current;
+    {
+        const std::lock_guard lock(s.mutex);
+        cut = std::exchange(s.cancel, std::make_shared<Cancellation>());
+        // Those whose connections have gone need no reaching any more.
+        std::erase_if(s.cutOff, [](const std::weak_ptr<Cancellation>& c) { return c.expired(); });
+        s.cutOff.push_back(cut);
+        current = s.current;
+    }
+    cut->cancelSoon();
+    eventlog::warning(QStringLiteral("session: the connection is cut short (%1)%2")
+                          .arg(why, current.isEmpty() ? QString() : QStringLiteral("; cut short: ") + current));
+}
+
 void SessionThread::end(Ending how, const QString& why)
 {
     if (m_ended)
@@ -186,9 +216,9 @@ void SessionThread::end(Ending how, const QString& why)
         // with it gone, whatever the handles left behind would still say to the server
         // when they are closed on that thread.
         if (!abandoned.isEmpty())
-            s.cancel->cancelSoon();
+            cancelAll(s, &Cancellation::cancelSoon);
         else if (how == Ending::Abandon)
-            s.cancel->cancel();
+            cancelAll(s, &Cancellation::cancel);
         if (how != Ending::Abandon) {
             auto waiting = std::make_shared<WaitingFor<void>>();
             waiting->dropped = true;
@@ -208,7 +238,7 @@ void SessionThread::end(Ending how, const QString& why)
         // A goodbye the server takes its time over is cut short; a call that does not
         // heed the cut (a name lookup in the system's resolver) is left to end by itself.
         if (!s.done.wait_for(lock, kGoodbyeBound, [&s] { return s.finished; }))
-            s.cancel->cancel();
+            cancelAll(s, &Cancellation::cancel);
         finished = s.done.wait_for(lock, kCutBound, [&s] { return s.finished; });
         s.owner = nullptr;
         s.answers.clear();

@@ -36,6 +36,7 @@
 #include <type_traits>
 #include <utility>
 #include <variant>
+#include <vector>
 
 class Cancellation;
 
@@ -101,6 +102,14 @@ public:
     void end(Ending how, const QString& why);
     bool ended() const { return m_ended; }
 
+    // Cuts the session's connection short, for a call that must make way (a try of an
+    // hour still under way when the next hour's cycle begins): the call under way ends
+    // within moments, as at the end (a rename that completes an upload is let finish
+    // first), and every later call on that connection fails at once, so only its closing
+    // is worth making. The thread goes on: a connect given afterwards opens a fresh
+    // connection. `why` goes into the log.
+    void cutShort(const QString& why);
+
 private:
     void deliver();                 // the answers that are in, on the window's thread
     friend class FTPformTestAccess; // tests set the handles the window sees
@@ -157,9 +166,12 @@ private:
     // had to leave behind (stuck in a call that ignores the cut) finishes on state that
     // is still there, after the window and this object have gone.
     struct Shared {
-        FtpSession ftp; // touched by the session's thread only, once it runs
-        std::shared_ptr<Cancellation> cancel;
+        FtpSession ftp;   // touched by the session's thread only, once it runs
         std::mutex mutex; // guards everything below
+        // What the connections opened from now on answer to; those cut short before
+        // answer to theirs, which the end still reaches while they live.
+        std::shared_ptr<Cancellation> cancel;
+        std::vector<std::weak_ptr<Cancellation>> cutOff;
         std::condition_variable wake;
         std::condition_variable done;
         std::deque<Job> jobs;
@@ -170,6 +182,9 @@ private:
         bool finished = false;
     };
     static void work(const std::shared_ptr<Shared>& shared); // the session's thread
+    // Cancels, as `how` says, every connection there is: the current one and those cut
+    // short before. With the lock held.
+    static void cancelAll(Shared& s, void (Cancellation::*how)());
 
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
