@@ -34,6 +34,7 @@ private slots:
     void callsRunInTheOrderGivenAndAnswerHere();
     void theEndCutsShortAndDropsTheRest();
     void theEndDoesNotWaitForAHangingLookup();
+    void aCutShortConnectionMakesWayForAFreshOne();
 };
 
 void TestSessionThread::callsRunInTheOrderGivenAndAnswerHere()
@@ -118,6 +119,43 @@ void TestSessionThread::theEndDoesNotWaitForAHangingLookup()
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.count("session: ended (a test); cut short: InternetConnect") == 2, log.constData());
     QVERIFY2(!log.contains("left to finish by itself"), log.constData());
+}
+
+// A call on a server that has gone silent is cut short within moments; the calls after
+// it on that connection fail at once, and a connect given next opens a fresh one that
+// works.
+void TestSessionThread::aCutShortConnectionMakesWayForAFreshOne()
+{
+    FtpTestServerOptions options;
+    options.silentFrom = QStringLiteral("MLSD");
+    FtpTestServer server(options);
+    QVERIFY(server.start());
+    SessionThread session;
+    QVERIFY(!session.openInternetNow(QString()));
+    std::optional<FtpFailure> listed;
+    std::optional<FtpFailure> cwd;
+    std::optional<FtpFailure> again = FtpFailure{};
+    TaskSet tasks;
+    tasks.start([](SessionThread& s, std::optional<FtpFailure>& listed, std::optional<FtpFailure>& cwd,
+                   std::optional<FtpFailure>& again, QByteArray server) -> Task<> {
+        co_await s.connect(server, "user", "secret", true);
+        ListResult result = co_await s.list();
+        listed = std::move(result.failure);
+        cwd = co_await s.changeFolder("/");
+        co_await s.disconnect();
+        again = co_await s.connect(server, "user", "secret", true);
+    }(session, listed, cwd, again, server.address()));
+    QTRY_VERIFY(server.commands().contains("MLSD"));
+    QElapsedTimer took;
+    took.start();
+    session.cutShort("a test");
+    QTRY_VERIFY_WITH_TIMEOUT(tasks.size() == 0, 5000);
+    QVERIFY2(took.elapsed() < 1500, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(listed.value_or(FtpFailure{}).code, std::uint32_t(wininet::ERROR_INTERNET_OPERATION_CANCELLED));
+    QCOMPARE(cwd.value_or(FtpFailure{}).code, std::uint32_t(wininet::ERROR_INTERNET_OPERATION_CANCELLED));
+    QVERIFY(!again);
+    QVERIFY(session.connected());
+    QCOMPARE(server.commands().count("USER user"), 2);
 }
 
 QTEST_MAIN(TestSessionThread)
