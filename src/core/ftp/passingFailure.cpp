@@ -12,7 +12,6 @@ bool mayPass(const FtpFailure& failure)
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-    case ERROR_INTERNET_INTERNAL_ERROR: // libcurl failed in a way of its own
     case ERROR_FILE_NOT_FOUND:
     case ERROR_HANDLE_EOF:
     case ERROR_INVALID_HANDLE: // no session: its connect failed or never ran

@@ -10,5 +10,6 @@
 // the 4xx kind (421 too many users, 450, 451, 452), an image missing or empty (the camera
 // is still writing it), no session at all. Will not: a refused login (530), a refused
 // certificate or host key, a refused folder or name (550, 553), no space granted (552),
-// any other 5xx reply, a name with a line break, a call cut short by the program's end.
+// any other 5xx reply, a name with a line break, a call cut short by the program's end,
+// and a fault of the program's own (libcurl missing, a protocol it was built without).
 bool mayPass(const FtpFailure& failure);
