@@ -46,6 +46,8 @@ def parse_args():
                    help="close a control connection idle this long with 421 (0: never)")
     p.add_argument("--no-mlst", action="store_true")
     p.add_argument("--disk-full", action="store_true")
+    p.add_argument("--local-error-while", default="",
+                   help="answer STOR with 451 while this file exists (a server that cannot store for a while)")
     p.add_argument("--refuse-rename", action="store_true",
                    help="answer RNFR with 550, as upload-only areas that allow STOR alone do")
     p.add_argument("--refuse-suffix", action="append", default=[],
@@ -186,6 +188,9 @@ def make_handler(opts, log):
         def ftp_STOR(self, file, mode="w"):
             if opts.disk_full:
                 self.respond("552 Insufficient storage space.")
+                return
+            if opts.local_error_while and os.path.exists(opts.local_error_while):
+                self.respond("451 Local error in processing.")
                 return
             if any(file.endswith(suffix) for suffix in opts.refuse_suffix):
                 echo = " for password " + self.session_password if opts.echo_password else ""

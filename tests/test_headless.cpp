@@ -1,6 +1,7 @@
 // A day without a screen: Skylark drawn off screen, its real message boxes opened on
 // failing hours and never answered, because nobody is there. Every box stays open
 // (one per distinct text), and every later hour still uploads its image whole.
+#include "core/base/eventLog.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/modWinInet.h"
 #include "window/app/platform.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -170,6 +172,7 @@ private slots:
         FormTimer::setWallClock(nullptr);
     }
     void aDayOfBoxesNobodyAnswers();
+    void anHourLandsWhileItsBoxStaysOpen();
 };
 
 void TestHeadless::aDayOfBoxesNobodyAnswers()
@@ -252,6 +255,63 @@ void TestHeadless::aDayOfBoxesNobodyAnswers()
             QVERIFY2(!h.delivered, qPrintable(what));
         }
     }
+}
+
+// The server cannot store for a minute (451) from the upload second on, and nobody is
+// there to answer the box that says so: the hour's tries go on beneath the open box and
+// land the image about a minute after the server's return, and then the box goes.
+void TestHeadless::anHourLandsWhileItsBoxStaysOpen()
+{
+    QTemporaryDir flags;
+    const QString cannotStore = flags.filePath(QStringLiteral("cannot-store"));
+    QVERIFY(QFile(cannotStore).open(QIODevice::WriteOnly));
+    FtpTestServerOptions options;
+    options.localErrorWhile = cannotStore;
+    FtpTestServer server(options);
+    server.makeDir("pub");
+    QVERIFY(server.start());
+    const QByteArray name = server.address();
+    ProgramFolder folder("\"" + name + "\",\"user\",\"secret\",\"" + name + "/pub\",\"30\",\"20\"\r\n");
+    folder.writeFile(fileOfHour(10), randomBytes(40000));
+    QTemporaryDir logs;
+    QVERIFY(eventlog::open(logs.path()));
+    HeadlessPlatform platform;
+    platform.folder = folder.path();
+    platform.seconds = 10 * 3600 + 29 * 60 + 58;
+    FTPform form(platform);
+    QVERIFY(form.Form_Load());
+    form.show();
+    FTPformTestAccess f(form);
+    emit f.Timer3->timeout();
+    f.Command4->click();
+
+    // Half a second at a time, each tick's calls answered before the clock moves on.
+    const auto playTo = [&](double seconds) {
+        while (platform.seconds < seconds) {
+            platform.seconds += 0.5;
+            for (FormTimer* t : {f.Timer7, f.Timer6, f.Timer5, f.Timer4})
+                if (t->running())
+                    f.fire(t);
+        }
+    };
+    const double due = 10 * 3600 + 30 * 60 + 20;
+    playTo(due + 1);
+    const QString refused = QStringLiteral("FtpPutFile Extd Err: 451 451 Local error in processing.");
+    QCOMPARE(openBoxes().size(), 1);
+    QCOMPARE(openBoxes().first()->text(), refused);
+    playTo(due + 60); // the box stays open; the first tries fail
+    QCOMPARE(openBoxes().size(), 1);
+    QVERIFY(QFile::remove(cannotStore));
+    playTo(due + 300);
+    const QString remote = server.path(QStringLiteral("pub/") + fileOfHour(10));
+    QVERIFY(QFile::exists(remote));
+    QCOMPARE(sha256Of(remote), sha256Of(folder.filePath(fileOfHour(10))));
+    QTRY_VERIFY(openBoxes().isEmpty());
+    // Both sends of the second reported into the one box; the tries showed nothing.
+    QCOMPARE(platform.shown, QStringList({refused, refused}));
+    eventlog::close();
+    const QByteArray log = readFile(logs.filePath("skylark.log"));
+    QVERIFY2(log.contains("hourly: 10.jpg landed on try 3, 105 s after its second"), log.constData());
 }
 
 QTEST_MAIN(TestHeadless)

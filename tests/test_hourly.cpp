@@ -73,7 +73,6 @@ private slots:
     void emptyServerBox();
     void faultyHoursDoNotStopTheNext();
     void aServerBackWithinTheHourGetsItsImage();
-    void aRefusedLoginIsNotTriedAgain();
 };
 
 void TestHourly::fullTimeline()
@@ -404,21 +403,6 @@ void TestHourly::aServerBackWithinTheHourGetsItsImage()
     eventlog::close();
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.contains("hourly: 10.jpg landed on try 2, 45 s after its second"), log.constData());
-}
-
-void TestHourly::aRefusedLoginIsNotTriedAgain()
-{
-    // A provider locks an account that keeps logging in with a wrong password.
-    FtpTestServerOptions refusing;
-    refusing.refuseLogin = true;
-    Hourly t("30", "20", refusing);
-    QVERIFY(t.start());
-    t.f().Command4->click();
-    stepClockTo(t.h, 10, 30, 21);
-    const int stage = countOf(t.h.server.commands(), "USER user"); // each tick of the connect second
-    QVERIFY(stage > 0);
-    stepClockTo(t.h, 11, 30, 9);
-    QCOMPARE(countOf(t.h.server.commands(), "USER user"), stage);
 }
 
 QTEST_MAIN(TestHourly)

@@ -1,5 +1,5 @@
-// The desktop platform: message boxes that keep timer ticks flowing and do not pile
-// up, a deadline that sleeps instead of spinning, and an end asked for from outside.
+// The desktop platform: message boxes that hold nothing up and do not pile up, a
+// deadline that sleeps instead of spinning, and an end asked for from outside.
 #include "window/app/platform.h"
 #include "window/scheduler/formTimer.h"
 
@@ -45,112 +45,60 @@ qsizetype countOpenBoxes()
 class TestPlatform : public QObject {
     Q_OBJECT
 private slots:
-    void messageBoxLooksRight();
-    void ticksFlowWhileABoxIsOpenAndTheSameTextIsNotRepeated();
-    void boxesWithEverNewTextsStopNesting();
+    void aBoxHoldsNothingAndOpensOncePerText();
+    void boxesWithEverNewTextsStopAtABound();
     void callAtComesOnTimeAndNotWithoutItsContext();
     void formTimerRules();
     void anEndRequestLeavesEveryBox();
     void theMemoryIsKeptPrivate(); // last: the test process stays so
 };
 
-void TestPlatform::messageBoxLooksRight()
+// A box opens and the caller goes on at once: nothing waits in it, and a text already
+// open is not opened twice. OK or the program closes it.
+void TestPlatform::aBoxHoldsNothingAndOpensOncePerText()
 {
     DesktopPlatform platform;
-    QString title, text;
-    int buttons = 0;
-    QMessageBox::Icon icon = QMessageBox::Warning;
-    QTimer::singleShot(50, [&] {
-        QMessageBox* box = openBox();
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        buttons = static_cast<int>(box->buttons().size());
-        box->accept();
-    });
-    platform.showMessage("転送しました");
-    QCOMPARE(title, QString("Skylark"));
-    QCOMPARE(text, QString("転送しました"));
-    QCOMPARE(icon, QMessageBox::NoIcon);
-    QCOMPARE(buttons, 1);
-}
-
-void TestPlatform::ticksFlowWhileABoxIsOpenAndTheSameTextIsNotRepeated()
-{
-    DesktopPlatform platform;
-    FormTimer timer;
-    int ticks = 0;
-    int boxesSeen = 0;
-    QObject::connect(&timer, &FormTimer::timeout, [&] {
-        ++ticks;
-        // A lasting fault reports on every tick: the box already open is enough.
-        platform.showMessage("設定が間違っているようです");
-    });
-    timer.setInterval(20);
-
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (ticks < 5 || !openBox())
-            return;
-        ++boxesSeen;
-        openBox()->accept();
-        timer.setEnabled(false);
-        closer.stop();
-    });
-    closer.start(10);
-    QTRY_VERIFY_WITH_TIMEOUT(!timer.enabled(), 5000);
-    QCOMPARE(boxesSeen, 1);
-    QVERIFY(ticks >= 5);
-    QVERIFY(!openBox());
-
-    // Once closed, the same text may be shown again.
-    QTimer::singleShot(30, [] {
-        if (openBox())
-            openBox()->accept();
-    });
     QElapsedTimer t;
     t.start();
-    platform.showMessage("設定が間違っているようです");
-    QVERIFY(t.elapsed() >= 20);
+    const MessageId first = platform.showMessage("設定が間違っているようです");
+    QVERIFY(t.elapsed() < 1000);
+    QMessageBox* box = openBox();
+    QVERIFY(box && first != 0);
+    QCOMPARE(box->windowTitle(), QString("Skylark"));
+    QCOMPARE(box->text(), QString("設定が間違っているようです"));
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QCOMPARE(box->buttons().size(), 1);
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    // A lasting fault reports on every tick: the box already open answers for it.
+    QCOMPARE(platform.showMessage("設定が間違っているようです"), first);
+    const MessageId other = platform.showMessage("転送しました");
+    QVERIFY(other != first);
+    QTRY_COMPARE(countOpenBoxes(), 2);
+
+    platform.closeMessage(first);
+    QTRY_COMPARE(countOpenBoxes(), 1);
+    QCOMPARE(openBox()->text(), QString("転送しました"));
+    openBox()->accept(); // the operator's OK
+    QTRY_COMPARE(countOpenBoxes(), 0);
+    // Once closed, the same text opens again.
+    QVERIFY(platform.showMessage("設定が間違っているようです") > other);
+    QTRY_COMPARE(countOpenBoxes(), 1);
 }
 
-// Nobody presses OK and every hour's text differs: the boxes, each a nested event loop,
-// stop at a bound while the ticks go on, and all of them close again.
-void TestPlatform::boxesWithEverNewTextsStopNesting()
+// Nobody presses OK and every hour's text differs: the boxes stop at a bound, and a new
+// text opens again once they are closed.
+void TestPlatform::boxesWithEverNewTextsStopAtABound()
 {
     DesktopPlatform platform;
-    FormTimer timer;
-    int ticks = 0;
-    qsizetype mostOpen = 0;
-    QObject::connect(&timer, &FormTimer::timeout, [&] {
-        ++ticks;
-        mostOpen = std::max(mostOpen, countOpenBoxes());
-        if (ticks < 40) {
-            platform.showMessage(QStringLiteral("InternetConnect Extd Err: 421 session %1").arg(ticks));
-            return;
-        }
-        // Pressing OK everywhere, from the innermost loop, unwinds them all.
-        timer.setEnabled(false);
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-                box->accept();
-    });
-    timer.setInterval(5);
-    QTRY_VERIFY_WITH_TIMEOUT(!timer.enabled(), 10000);
-    QCOMPARE(mostOpen, 16);
-    QCOMPARE(ticks, 40);
+    for (int hour = 0; hour < 40; ++hour)
+        platform.showMessage(QStringLiteral("InternetConnect Extd Err: 421 session %1").arg(hour));
+    QTRY_COMPARE(countOpenBoxes(), 16);
+    QCOMPARE(platform.showMessage(QStringLiteral("転送しました")), MessageId{0});
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            box->accept();
     QTRY_COMPARE(countOpenBoxes(), 0);
-
-    // With the boxes closed, a new text is shown again.
-    bool shown = false;
-    QTimer::singleShot(20, [&] {
-        shown = openBox() != nullptr;
-        if (openBox())
-            openBox()->accept();
-    });
-    platform.showMessage(QStringLiteral("転送しました"));
-    QVERIFY(shown);
+    QVERIFY(platform.showMessage(QStringLiteral("転送しました")) != 0);
 }
 
 void TestPlatform::callAtComesOnTimeAndNotWithoutItsContext()
@@ -200,9 +148,9 @@ void TestPlatform::formTimerRules()
     QTRY_VERIFY(ticks > stopped);
 }
 
-// SIGTERM from a service manager, with nobody to press OK: wherever a box holds the
-// program, it ends within a second. First a box opened before any event loop runs, as
-// the start-up's is; then one opened by a failed Connect inside the running window.
+// SIGTERM from a service manager, with nobody to press OK: it ends within a second,
+// boxes and all. First the box waited for before any event loop runs, as the start-up's
+// last word is; then one opened by a failed Connect inside the running window.
 void TestPlatform::anEndRequestLeavesEveryBox()
 {
     QElapsedTimer sinceSignal;
@@ -220,15 +168,13 @@ void TestPlatform::anEndRequestLeavesEveryBox()
         DesktopPlatform platform;
         QString closedOn;
         platform.endOnRequest(&context, [&](const QString& signal) { closedOn = signal; });
-        platform.showMessage(QStringLiteral("足りないファイルがあるようです"));
+        platform.showMessageAndWait(QStringLiteral("足りないファイルがあるようです"));
         QVERIFY(sinceSignal.isValid() && sinceSignal.elapsed() < 1000);
         QCOMPARE(closedOn, QString("SIGTERM"));
         QVERIFY(platform.endRequested());
         // Nothing opens any more.
-        QElapsedTimer t;
-        t.start();
-        platform.showMessage(QStringLiteral("転送しました"));
-        QVERIFY(t.elapsed() < 500 && !openBox());
+        QCOMPARE(platform.showMessage(QStringLiteral("転送しました")), MessageId{0});
+        QVERIFY(!openBox());
     }
 
     FtpTestServerOptions refusing;

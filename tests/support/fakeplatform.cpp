@@ -54,15 +54,16 @@ void FakePlatform::moveTo(double seconds)
     m_seconds = seconds;
 }
 
-QTime FakePlatform::timeOfDay()
+QDateTime FakePlatform::now()
 {
-    const double ofDay = std::fmod(m_seconds, 86400.0);
-    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::llround(ofDay * 1000.0)) % 86400000);
+    // The first day is a Monday, 7 December 2026.
+    return QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addMSecs(std::llround(m_seconds * 1000.0));
 }
 
-void FakePlatform::showMessage(const QString& text)
+MessageId FakePlatform::showMessage(const QString& text)
 {
     messages << text;
+    return static_cast<MessageId>(messages.size());
 }
 
 void FakePlatform::callAt(double at, QObject* context, std::function<void()> then)

@@ -1,7 +1,7 @@
 #pragma once
 // The platform as tests see it: a clock they set and step, a record of every message
-// box (each answered at once with OK), and an "end" that is recorded instead of ending
-// the test process.
+// box (each answered at once with OK, closed or not), and an "end" that is recorded
+// instead of ending the test process.
 
 #include "window/app/platform.h"
 
@@ -31,14 +31,17 @@ public:
     void setTime(int h, int m, int s, int ms = 0);
     void advance(double seconds);
 
-    QTime timeOfDay() override;
+    QDateTime now() override;
     double monotonicSeconds() override { return m_seconds; }
-    void showMessage(const QString& text) override;
+    MessageId showMessage(const QString& text) override;
+    void closeMessage(MessageId box) override { closed << messages.value(static_cast<qsizetype>(box) - 1); }
+    void showMessageAndWait(const QString& text) override { showMessage(text); }
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
     void callAt(double at, QObject* context, std::function<void()> then) override;
 
-    QStringList messages;
+    QStringList messages; // every box shown, in order; a box's id is its place here, from 1
+    QStringList closed;   // the texts of those the program closed itself
     int endCalls = 0;
     QString folder;
 
@@ -52,5 +55,5 @@ private:
     };
     std::vector<Due> m_due;
     StillWallClock m_stillTimers;
-    double m_seconds = 10 * 3600.0; // continuous seconds; time of day = this mod 86400
+    double m_seconds = 10 * 3600.0; // continuous seconds since the first day began
 };

@@ -91,7 +91,7 @@ public:
     bool connected() const { return form.m_session.connected(); }
 
     // No call is under way, and nothing waits for one.
-    bool idle() const { return !form.m_session.busy() && form.m_waitingClicks.empty() && !form.m_lateDisconnect; }
+    bool idle() const { return !form.m_session.busy() && form.m_waitingClicks.empty() && !form.m_hourly.waiting(); }
     // Lets the event loop run until the window is idle: what a click or a tick started
     // on the session's thread has come back, as it would at once from a fast server.
     void settle(int timeoutMs = 120000) const

@@ -62,6 +62,8 @@ bool FtpTestServer::start()
         args << QStringLiteral("--no-mlst");
     if (m_options.diskFull)
         args << QStringLiteral("--disk-full");
+    if (!m_options.localErrorWhile.isEmpty())
+        args << QStringLiteral("--local-error-while") << m_options.localErrorWhile;
     if (m_options.refuseRename)
         args << QStringLiteral("--refuse-rename");
     for (const QString& suffix : m_options.refuseSuffixes)

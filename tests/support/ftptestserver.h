@@ -38,6 +38,7 @@ struct FtpTestServerOptions {
     double idleTimeoutSeconds = 0; // close idle control connections (421) after this; 0: the server default (300 s)
     bool noMlst = false;           // no MLST in FEAT and no MLSD, so clients must use LIST
     bool diskFull = false;         // STOR answered 552
+    QString localErrorWhile;       // STOR answered 451 while a file of this path exists
     bool refuseRename = false;     // RNFR answered 550
     QStringList refuseSuffixes;    // STOR of names ending with one of these answered 553
     bool echoPassword = false;     // login and upload refusals repeat the password

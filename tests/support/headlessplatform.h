@@ -12,16 +12,21 @@
 
 class HeadlessPlatform final : public Platform {
 public:
-    QTime timeOfDay() override
+    QDateTime now() override
     {
-        return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::llround(std::fmod(seconds, 86400.0) * 1000)) %
-                                               86400000);
+        return QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addMSecs(std::llround(seconds * 1000.0));
     }
     double monotonicSeconds() override { return seconds; }
-    void showMessage(const QString& text) override
+    MessageId showMessage(const QString& text) override
     {
         shown << text;
-        desktop.showMessage(text);
+        return desktop.showMessage(text);
+    }
+    void closeMessage(MessageId box) override { desktop.closeMessage(box); }
+    void showMessageAndWait(const QString& text) override
+    {
+        shown << text;
+        desktop.showMessageAndWait(text);
     }
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }

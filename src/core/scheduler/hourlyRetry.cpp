@@ -9,40 +9,25 @@ constexpr int kLongestDelay = 5 * 60;
 constexpr int kClockSetBackAllowed = 60;
 } // namespace
 
-int secondOfDay(const ClockParts& clock)
+TriesLeft triesLeft(const QDateTime& due, const QDateTime& now)
 {
-    return clock.hour.toInt() * 3600 + clock.minute.toInt() * 60 + clock.second.toInt();
+    const qint64 since = due.secsTo(now);
+    if (since < -kClockSetBackAllowed)
+        return TriesLeft::ClockSetBack;
+    if (since > kNextCycleAfter - kTryMargin)
+        return TriesLeft::NextCycle;
+    return TriesLeft::Yes;
 }
 
-int secondOfDay(const QTime& time)
+std::optional<QDateTime> nextTryAt(const QDateTime& due, const QDateTime& failedAt, int triesSoFar)
 {
-    return QTime(0, 0).secsTo(time);
-}
-
-int secondsSinceDue(int dueAt, int now)
-{
-    int since = ((now - dueAt) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-    // Half a day on either side: more than that after the due second is a clock that
-    // went back.
-    if (since > kSecondsPerDay / 2)
-        since -= kSecondsPerDay;
-    return since;
-}
-
-bool triesOver(int dueAt, int now)
-{
-    const int since = secondsSinceDue(dueAt, now);
-    return since < -kClockSetBackAllowed || since > kNextCycleAfter - kTryMargin;
-}
-
-std::optional<int> nextTryAt(int dueAt, int failedAt, int triesSoFar)
-{
-    if (triesOver(dueAt, failedAt))
+    if (triesLeft(due, failedAt) != TriesLeft::Yes)
         return std::nullopt;
     // Doubled per try until it reaches the longest delay; the shift stays small.
-    const int delay = std::min(kLongestDelay, kFirstDelay << std::clamp(triesSoFar, 0, 5));
-    const int at = std::max(secondsSinceDue(dueAt, failedAt), 0) + delay;
+    const qint64 delay = std::min(kLongestDelay, kFirstDelay << std::clamp(triesSoFar, 0, 5));
+    // Whole seconds, as the stages compare them: a failure at 10:30:20.6 tries at 10:30:35.
+    const qint64 at = std::max<qint64>(due.secsTo(failedAt), 0) + delay;
     if (at > kNextCycleAfter - kTryMargin)
         return std::nullopt;
-    return (dueAt + at) % kSecondsPerDay;
+    return due.addSecs(at);
 }

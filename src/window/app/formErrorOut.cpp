@@ -4,7 +4,7 @@
 
 using namespace wininet;
 
-void FTPform::ErrorOut(const FtpFailure& failure)
+std::uint64_t FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others
     // are the caller's business.
@@ -12,9 +12,9 @@ void FTPform::ErrorOut(const FtpFailure& failure)
     eventlog::warning(QStringLiteral("error: ") + FtpSession::describe(failure) +
                       (fromServer ? QStringLiteral(" shown=yes") : QStringLiteral(" shown=no")));
     if (!fromServer)
-        return;
+        return 0;
     // A server may repeat the password in its reply; a box on an unattended screen
     // must not show it.
-    m_platform.showMessage(failure.call + QStringLiteral(" Extd Err: ") + QString::number(failure.reply.code) +
-                           QLatin1Char(' ') + eventlog::withoutSecrets(failure.reply.text));
+    return m_platform.showMessage(failure.call + QStringLiteral(" Extd Err: ") + QString::number(failure.reply.code) +
+                                  QLatin1Char(' ') + eventlog::withoutSecrets(failure.reply.text));
 }

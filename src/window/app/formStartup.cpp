@@ -22,7 +22,9 @@ bool FTPform::Form_Load()
     text2->move(text2->x(), twips(80));
     text3->move(text3->x(), twips(80));
     Text5->move(Text5->x(), twips(3900));
-    if (!guarded("Form_Load", kMissingFiles, [this] { startUp(); })) {
+    // The program ends after the box: it is waited for, so the operator can read it.
+    if (!guarded(
+            "Form_Load", kMissingFiles, [this] { startUp(); }, BoxWait::UntilClosed)) {
         m_platform.endProcess();
         return false;
     }

@@ -264,18 +264,18 @@ void FTPform::setTabOrder()
         w->setFocusPolicy(Qt::NoFocus);
 }
 
-bool FTPform::guarded(const char* name, const QString& faultMessage, const std::function<void()>& step)
+bool FTPform::guarded(const char* name, const QString& faultMessage, const std::function<void()>& step, BoxWait wait)
 {
     try {
         step();
         return true;
     } catch (const std::exception&) {
-        reportFault(name, faultMessage, std::current_exception());
+        reportFault(name, faultMessage, std::current_exception(), wait);
         return false;
     }
 }
 
-void FTPform::reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault)
+void FTPform::reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault, BoxWait wait)
 {
     // The handler stops where the fault happened; what it did before stays done. The
     // fault must leave a trace, and the operator hears of it only in the handler's words.
@@ -286,7 +286,11 @@ void FTPform::reportFault(const char* name, const QString& faultMessage, const s
     } catch (...) {
         eventlog::error(QStringLiteral("fault: handler=%1 ended on an unknown fault").arg(QLatin1String(name)));
     }
-    if (!faultMessage.isEmpty())
+    if (faultMessage.isEmpty())
+        return;
+    if (wait == BoxWait::UntilClosed)
+        m_platform.showMessageAndWait(faultMessage);
+    else
         m_platform.showMessage(faultMessage);
 }
 
@@ -338,8 +342,8 @@ void FTPform::serveWaiting()
         }
         startHandler(click.handler, click.name, Source::Click, click.faultMessage);
     }
-    if (!m_session.busy() && m_lateDisconnect && !m_disconnecting)
-        startHandler(&FTPform::lateDisconnect, "Timer6_Timer", Source::Timer, {});
+    if (!m_session.busy() && m_waitingClicks.empty())
+        startHourly(m_hourly.idle(hourlyTick()));
     showBusy();
 }
 

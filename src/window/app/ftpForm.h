@@ -13,8 +13,9 @@
 // answer is in, while the window draws and other handlers run. Where that could let two
 // things overlap that a window blocked in the call never could, the window keeps the
 // old order: a click on Connect, Disconnect, the manual transfer or a folder waits for
-// the call under way and is served after it, in the order clicked; an hourly stage that
-// comes due meanwhile does nothing, except the disconnect, which runs right after.
+// the call under way and is served after it, in the order clicked; an hourly connect or
+// disconnect stage that comes due meanwhile runs right after it, and an upload stage
+// leaves its hour to be tried again (the hourly job decides, see hourlyJob.h).
 //
 // Names, here and in the whole program. The window's historic names keep their
 // spelling: the controls (text1, Command4, Timer5), the handlers (Command4_Click,
@@ -28,6 +29,7 @@
 
 #include "core/base/task.h"
 #include "core/ftp/sessionThread.h"
+#include "core/scheduler/hourlyJob.h"
 #include "window/ftp/imageList.h"
 
 #include <QWidget>
@@ -78,8 +80,8 @@ private:
     QString fMyPath();
     void EnableUI(bool flag);
     // Reports a failed call: its error code, its name and the server's reply travel in
-    // the failure.
-    void ErrorOut(const FtpFailure& failure);
+    // the failure. Returns the box it opened, if any (0: none).
+    std::uint64_t ErrorOut(const FtpFailure& failure);
 
     // Handlers. Those that return a Task wait for the network.
     void Command1_Click(); // save settings
@@ -120,7 +122,6 @@ private:
 
     // The scheduler's shared steps.
     QString clockNow();
-    ClockParts stampClock();
     void RefreshSendFile();
     // One arming of the program end: when its wait began and how long it is, and the
     // end time as it was typed.
@@ -132,27 +133,16 @@ private:
     void awaitProgramEnd(const EndArming& arming);
     void programEndDue(const EndArming& arming);
     void endProgramNow();
-    Task<> lateDisconnect();
 
-    // An hour whose image has not landed yet, and what its tries send: read when its
-    // upload stage came due, so no try sends another hour's file.
-    struct HourlyTry {
-        QString localFile;  // the upper path box when due
-        QString remoteName; // sSendFile when due
-        QString folder;     // the upload folder when due
-        int dueAt = 0;      // its upload second, seconds of the day
-        int tries = 0;      // tries made so far, the stage's own not counted
-        int nextAt = 0;     // when the next one begins, seconds of the day
-    };
-    // Throws RuntimeFault when the folder box cannot be read.
-    HourlyTry hourDue(int dueAt);
-    // After the hour failed: tries are planned when the failure may pass.
-    void planTries(HourlyTry hour, const FtpFailure& failure, const QString& why);
-    // No more tries; `why`, if given, is logged as why the hour was not sent.
-    void stopTries(const QString& why);
-    // Runs the hour's next try if it is due at `now` (seconds of the day) and no call is
-    // under way.
-    Task<> tryHourAgain(int now);
+    // The hourly stages and tries: what a tick reads of the window for the hourly job,
+    // carrying out its answer, and a run of its steps with the session's calls.
+    HourlyTick hourlyTick();
+    HourlyTick stageTick(); // and the clock label stamped with its time
+    HourImage hourImage();
+    Task<> carryOut(HourlyAnswer answer);
+    // The same for an answer outside a tick (a stage that came due during a call).
+    void startHourly(const HourlyAnswer& answer);
+    Task<> runHourly(HourlyRun run);
 
     // Runs a handler. A run-time fault ends it, what it did before the fault stays
     // done, the fault is logged under the handler's name, and the handler's one fixed
@@ -165,10 +155,13 @@ private:
     void dispatch(AsyncHandler handler, const char* name, Source source, const QString& faultMessage = {});
     void startHandler(AsyncHandler handler, const char* name, Source source, const QString& faultMessage);
     // The guard itself: runs a step of the handler `name`; false when a fault ended it.
-    bool guarded(const char* name, const QString& faultMessage, const std::function<void()>& step);
-    void reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault);
-    // After an answer: the clicks that waited, then an hourly disconnect that came due
-    // during the call, while no call is under way.
+    enum class BoxWait { No, UntilClosed };
+    bool guarded(const char* name, const QString& faultMessage, const std::function<void()>& step,
+                 BoxWait wait = BoxWait::No);
+    void reportFault(const char* name, const QString& faultMessage, const std::exception_ptr& fault,
+                     BoxWait wait = BoxWait::No);
+    // After an answer: the clicks that waited, then an hourly stage that came due during
+    // the call, while no call is under way.
     void serveWaiting();
     // The end of the network for the program: the session's thread ends (within a
     // second) as `how` says, and what waited for a call is dropped.
@@ -251,25 +244,13 @@ private:
         QString selectedKey; // the tree's selection when the click came
     };
     std::deque<WaitingClick> m_waitingClicks; // clicks that came during a call, in order
-    std::optional<double> m_lateDisconnect;   // when the hourly disconnect came due during a call
-    bool m_disconnecting = false;             // the disconnect stage's own call is under way
     int m_clicksRunning = 0;                  // clicked handlers under way: the busy pointer
-    std::optional<HourlyTry> m_hourlyTry;     // the hour being tried again, if any
-    bool m_tryUnderWay = false;               // one of its tries is running
-    struct {
-        int dueAt = -1;      // the upload second of the hour whose stage ran last
-        bool landed = false; // one of its ticks uploaded the image
-        bool judged = false; // whether it is tried again has been decided
-    } m_hourStage;
-    struct {
-        std::optional<FtpFailure> failure; // the last hourly connect's, if it failed
-        double at = -1e9;                  // when it began (monotonic seconds)
-    } m_hourlyConnect;
-    QObject* m_endWaits = nullptr; // the program-end waits; gone with the unload
+    HourlyJob m_hourly;                       // the hourly upload: every hour from its connect stage to its last try
+    QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
 
     // Handlers under way; those left at the end go with the window. Declared last, so
-    // destroyed first: a handler's frame still holds guards that write the members above
-    // (m_disconnecting, m_clicksRunning) as it is destroyed.
+    // destroyed first: a handler's frame may still refer to the members above as it is
+    // destroyed.
     TaskSet m_handlers;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -45,9 +46,9 @@ QElapsedTimer& monotonic()
 }
 } // namespace
 
-QTime DesktopPlatform::timeOfDay()
+QDateTime DesktopPlatform::now()
 {
-    return QTime::currentTime();
+    return QDateTime::currentDateTime();
 }
 
 double DesktopPlatform::monotonicSeconds()
@@ -55,35 +56,93 @@ double DesktopPlatform::monotonicSeconds()
     return static_cast<double>(monotonic().nsecsElapsed()) / 1e9;
 }
 
-void DesktopPlatform::showMessage(const QString& text)
+namespace {
+// Marks a box that the program closed because what it told has gone by.
+constexpr const char* kClosedByProgram = "skylarkClosedByProgram";
+} // namespace
+
+DesktopPlatform::~DesktopPlatform()
 {
+    // Boxes still open when the program ends go with it.
+    for (const OpenBox& open : std::as_const(m_openBoxes))
+        delete open.box;
+}
+
+QMessageBox* DesktopPlatform::open(const QString& text, MessageId& id)
+{
+    id = 0;
     if (m_endRequested) {
         eventlog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(eventlog::quote(text)));
-        return;
+        return nullptr;
     }
     // A lasting fault seen on every timer tick must not pile up boxes: while a box with
     // this very text is open, another one adds nothing.
-    for (const QMessageBox* open : std::as_const(m_openBoxes))
-        if (open->text() == text)
-            return;
-    // Every open box holds a nested event loop on the stack, and texts that differ each
-    // time (a reply naming a session or a time) would nest without end over months with
-    // nobody pressing OK, until the stack runs out. Past this many, the log alone has it.
+    for (const OpenBox& open : std::as_const(m_openBoxes)) {
+        if (open.box->text() == text) {
+            id = open.id;
+            return open.box;
+        }
+    }
+    // Texts that differ each time (a reply naming a session or a time) would open box
+    // upon box over months with nobody pressing OK. Past this many, the log alone has it.
     constexpr qsizetype kMostOpenBoxes = 16;
     if (m_openBoxes.size() >= kMostOpenBoxes) {
         eventlog::warning(
             QStringLiteral("box: not shown %1 (%2 open already)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
-        return;
+        return nullptr;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
-    m_openBoxes.append(&box);
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
+    // Modal for the operator, as the boxes always were, without a loop of its own.
+    box->setWindowModality(Qt::ApplicationModal);
+    id = ++m_lastId;
+    m_openBoxes.append({id, box});
+    QObject::connect(box, &QDialog::finished, box, [this, id = id, box] {
+        for (qsizetype i = 0; i < m_openBoxes.size(); ++i) {
+            if (m_openBoxes[i].id == id) {
+                m_openBoxes.removeAt(i);
+                break;
+            }
+        }
+        eventlog::info(
+            QStringLiteral("box: closed%1 %2")
+                .arg(box->property(kClosedByProgram).toBool() ? QStringLiteral(" by the program") : QString(),
+                     eventlog::quote(box->text())));
+        box->deleteLater();
+    });
     // Where nobody looks at the screen, the log is the only place a box is seen.
     eventlog::info(QStringLiteral("box: shown %1 (%2 open)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
-    // exec() runs a nested event loop, so timer ticks keep arriving while the box waits
-    // for its OK: an hourly upload is never held up by a box from an earlier hour.
-    box.exec();
-    m_openBoxes.removeOne(&box);
-    eventlog::info(QStringLiteral("box: closed %1").arg(eventlog::quote(text)));
+    box->show();
+    return box;
+}
+
+MessageId DesktopPlatform::showMessage(const QString& text)
+{
+    MessageId id = 0;
+    open(text, id);
+    return id;
+}
+
+void DesktopPlatform::closeMessage(MessageId box)
+{
+    for (const OpenBox& open : std::as_const(m_openBoxes)) {
+        if (open.id == box) {
+            open.box->setProperty(kClosedByProgram, true);
+            open.box->done(QMessageBox::Ok);
+            return;
+        }
+    }
+}
+
+void DesktopPlatform::showMessageAndWait(const QString& text)
+{
+    MessageId id = 0;
+    QMessageBox* box = open(text, id);
+    if (!box)
+        return;
+    // Until it is closed: by OK, by the program, or by an end request.
+    QEventLoop wait;
+    QObject::connect(box, &QDialog::finished, &wait, &QEventLoop::quit);
+    wait.exec();
 }
 
 #ifdef Q_OS_UNIX
@@ -208,9 +267,10 @@ void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QS
             return; // a second signal while the first is handled
         m_endRequested = true;
         eventlog::info(QStringLiteral("end requested: %1; closing the window").arg(signal));
-        // Each box's loop ends once this handler returns to it; the innermost first.
-        for (qsizetype i = m_openBoxes.size(); i-- > 0;)
-            m_openBoxes[i]->done(QMessageBox::Ok);
+        // A box waited for lets its caller go on once this handler has returned.
+        const QList<OpenBox> open = m_openBoxes;
+        for (const OpenBox& box : open)
+            box.box->done(QMessageBox::Ok);
         close(signal);
         QCoreApplication::quit();
     });

@@ -4,25 +4,40 @@
 // never reaches past it, so tests can set the clock to any second, read every message
 // shown and see the program end without it dying.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QTime>
 
+#include <cstdint>
 #include <functional>
 
 class QObject;
+
+// A message box the program opened; 0 stands for none.
+using MessageId = std::uint64_t;
 
 class Platform {
 public:
     virtual ~Platform() = default;
 
-    // Time of day, local.
-    virtual QTime timeOfDay() = 0;
+    // Date and time of day, local.
+    virtual QDateTime now() = 0;
+    QTime timeOfDay() { return now().time(); }
     // Seconds from an arbitrary start that never jump back, not even at midnight.
     virtual double monotonicSeconds() = 0;
 
-    // A modal message box: OK only, no icon, titled "Skylark". Returns when it is closed.
-    virtual void showMessage(const QString& text) = 0;
+    // A modal message box: OK only, no icon, titled "Skylark". It opens and this returns
+    // at once: the box keeps the operator's clicks off the window until OK, but no code
+    // waits in it, so nothing the program does (the hourly upload above all) is held up
+    // by a box that nobody answers. While a box with the same text is open, that one is
+    // answered for and no second one opens. Returns the box, or 0 when none opened.
+    virtual MessageId showMessage(const QString& text) = 0;
+    // Closes a box the program opened, if it is still open: what it told has gone by.
+    virtual void closeMessage(MessageId box) = 0;
+    // The same box, waited for: returns when it is closed. Only for the last word before
+    // the program ends, which the operator must be given time to read.
+    virtual void showMessageAndWait(const QString& text) = 0;
 
     // Ends the process at once: no unload handling, no message.
     virtual void endProcess() = 0;
@@ -40,9 +55,16 @@ class QMessageBox;
 // The real one: system clock, QMessageBox, _Exit, applicationDirPath.
 class DesktopPlatform final : public Platform {
 public:
-    QTime timeOfDay() override;
+    DesktopPlatform() = default;
+    ~DesktopPlatform() override;
+    DesktopPlatform(const DesktopPlatform&) = delete;
+    DesktopPlatform& operator=(const DesktopPlatform&) = delete;
+
+    QDateTime now() override;
     double monotonicSeconds() override;
-    void showMessage(const QString& text) override;
+    MessageId showMessage(const QString& text) override;
+    void closeMessage(MessageId box) override;
+    void showMessageAndWait(const QString& text) override;
     void endProcess() override;
     QString applicationFolder() override;
     void callAt(double at, QObject* context, std::function<void()> then) override;
@@ -54,10 +76,9 @@ public:
     // Ends the program when it is asked to from outside (SIGTERM from a service manager,
     // SIGINT, SIGHUP; on Windows a console's Ctrl+C, Ctrl+Break or close, and the end of
     // the session, WM_ENDSESSION), wherever it is: every open box is closed and no new
-    // one opens, so each nested event loop is left and the code that opened the box goes
-    // on; then `close` runs (it closes the window) and the main event loop, if it runs
-    // yet, is told to quit. Before the main loop runs, endRequested() tells the start-up
-    // to go no further.
+    // one opens (a box waited for lets its caller go on); then `close` runs (it closes the window) and the main event
+    // loop, if it runs yet, is told to quit. Before the main loop runs, endRequested() tells the start-up to go no
+    // further.
     void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
     bool endRequested() const { return m_endRequested; }
 
@@ -68,7 +89,15 @@ public:
     static bool keepMemoryPrivate();
 
 private:
+    // Opens a box, or finds the open one with this text; null when none may open.
+    QMessageBox* open(const QString& text, MessageId& id);
+
+    struct OpenBox {
+        MessageId id;
+        QMessageBox* box;
+    };
     std::function<void()> m_onEnd;
-    QList<QMessageBox*> m_openBoxes; // innermost last; each one's exec() is on the stack
+    QList<OpenBox> m_openBoxes; // in the order they opened
+    MessageId m_lastId = 0;     // of the latest box opened
     bool m_endRequested = false;
 };

@@ -46,7 +46,7 @@ Task<> FTPform::cmdDisconnect_Click()
     if (Timer4->running())
         eventlog::info(QStringLiteral("hourly: stopped by Disconnect"));
     Timer4->setEnabled(false);
-    stopTries(QStringLiteral("the hourly upload was stopped by Disconnect"));
+    m_hourly.stopped(QStringLiteral("the hourly upload was stopped by Disconnect"));
     co_await endSession();
 }
 
@@ -74,8 +74,7 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     m_session.end(how, why);
     // Nothing waits for a call any more, and none is made after this.
     m_waitingClicks.clear();
-    m_lateDisconnect.reset();
-    stopTries(QStringLiteral("the program ends"));
+    m_hourly.ending(QStringLiteral("the program ends"));
     showBusy();
 }
 

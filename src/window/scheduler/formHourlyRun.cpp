@@ -1,155 +1,168 @@
 // The three stages of an hourly cycle: connect ten seconds before the set second,
-// upload at it, disconnect ten seconds after. Each stage reads the minute and second
-// boxes on every tick and asks the scheduler's rules whether its time has come.
-//
-// A call of an earlier handler may still be under way when a stage comes due (a slow
-// server). A window blocked in that call could not have started a second connect or
-// another upload then, so those stages let their tick pass; the disconnect runs as soon
-// as the call is over, so no hour keeps its session.
-#include "core/base/eventLog.h"
-#include "core/base/raisedFlag.h"
+// upload at it, disconnect ten seconds after; and the tries of an hour that did not
+// land. Each stage's timer reads the window on every tick and asks the hourly job what
+// to do; the job decides, and the window carries its answer out with the session's
+// calls, step by step, telling the job each step's outcome before it shows any box.
 #include "core/base/runtimeFault.h"
-#include "core/scheduler/hourlyRetry.h"
 #include "core/scheduler/hourlyRules.h"
 #include "window/app/ftpForm.h"
 #include "window/app/messages.h"
 #include "window/app/platform.h"
 
+#include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
 using namespace wininet;
 
-namespace {
-
-void logPassedOver(const char* stage)
+HourlyTick FTPform::hourlyTick()
 {
-    eventlog::info(QStringLiteral("hourly: the %1 stage is due while a call is under way; it lets this tick pass")
-                       .arg(QLatin1String(stage)));
+    HourlyTick tick;
+    tick.now = m_platform.now();
+    tick.monotonic = m_platform.monotonicSeconds();
+    tick.minuteBox = Text8->text();
+    tick.secondBox = Text6->text();
+    tick.internetOpen = m_session.internetOpen();
+    tick.connected = m_session.connected();
+    tick.busy = m_session.busy() || !m_waitingClicks.empty();
+    tick.serverEmpty = text1->text().isEmpty();
+    return tick;
 }
-} // namespace
 
-ClockParts FTPform::stampClock()
+HourImage FTPform::hourImage()
 {
-    Label6->setText(clockNow());
-    return SplitClockText(Label6->text());
+    HourImage image;
+    image.localFile = Text5->text();
+    image.remoteName = sSendFile;
+    try {
+        image.folder = remoteFolderOf(text1->text(), text4->text());
+    } catch (const RuntimeFault& fault) {
+        image.unreadable = QString::fromUtf8(fault.what());
+    }
+    if (image.folder.isEmpty())
+        image.folder = QStringLiteral("\\");
+    return image;
+}
+
+HourlyTick FTPform::stageTick()
+{
+    HourlyTick tick = hourlyTick();
+    // The clock label shows the time the stage compares with.
+    Label6->setText(clockText(tick.now.time()));
+    return tick;
 }
 
 Task<> FTPform::Timer5_Timer()
 {
-    const QString minute = Text8->text();
-    const QString second = Text6->text();
-    const ClockParts now = stampClock();
-    if (!connectStageDue(minute, second, now) || m_session.connected() || !m_session.internetOpen())
-        co_return;
-    if (m_session.busy()) {
-        logPassedOver("connect");
-        co_return;
-    }
-    const QString server = text1->text();
-    if (server.isEmpty()) {
-        m_platform.showMessage(kEnterServer);
-        co_return;
-    }
-    const double at = m_platform.monotonicSeconds();
-    // Why the upload stage will find no session, if it does. (Not in one braced
-    // assignment: GCC 12 destroys a co_await's result inside one twice.)
-    std::optional<FtpFailure> failure = co_await ConnectSession(server, text2->text(), text3->text());
-    m_hourlyConnect.failure = std::move(failure);
-    m_hourlyConnect.at = at;
+    co_await carryOut(m_hourly.connectTick(stageTick()));
 }
 
 Task<> FTPform::Timer4_Timer()
 {
     Label13->setText(kHourlyRunning);
-    const QString minute = Text8->text();
-    const QString second = Text6->text();
-    const ClockParts now = stampClock();
-    if (!uploadStageDue(minute, second, now)) {
-        // Between the stages, an hour that did not land may be due for another try.
-        co_await tryHourAgain(secondOfDay(now));
-        co_return;
-    }
-    const int dueAt = secondOfDay(now);
-    if (m_hourlyTry && m_hourlyTry->dueAt != dueAt)
-        stopTries(QStringLiteral("the next hour's cycle begins"));
-    if (m_session.busy()) {
-        logPassedOver("upload");
-        // Unless this hour's own upload is what runs, the hour is tried again later. A
-        // folder box that cannot be read is the stage's to report, not this tick's.
-        if (m_hourStage.dueAt != dueAt && !sSendFile.isEmpty()) {
-            try {
-                planTries(hourDue(dueAt), FtpFailure{ERROR_INTERNET_TIMEOUT, QStringLiteral("FtpPutFile"), {}, {}},
-                          QStringLiteral("a call was under way at the upload second"));
-            } catch (const RuntimeFault&) {
-            }
-        }
-        co_return;
-    }
-    if (sSendFile.isEmpty()) {
-        m_platform.showMessage(kChooseFileToUpload);
-        co_return;
-    }
-    // The hour that is due, read now: with the upload second late in the hour and a
-    // server slow to answer, the refresher rolls the boxes on to the next hour meanwhile.
-    const HourlyTry hour = hourDue(dueAt);
-    const bool hadSession = m_session.connected();
-    const double sinceConnect = m_platform.monotonicSeconds() - m_hourlyConnect.at;
-    const std::optional<FtpFailure> connectFailure =
-        sinceConnect >= 0 && sinceConnect < 60 ? m_hourlyConnect.failure : std::nullopt;
-    if (m_hourStage.dueAt != dueAt)
-        m_hourStage = {dueAt, false, false};
-    // The upload goes ahead into the current folder even when the change failed.
-    co_await ChangeRemoteDir(hour.folder);
-    const std::optional<FtpFailure> failure =
-        co_await m_session.putFile(hour.localFile, hour.remoteName, lTransferType);
-    if (!failure) {
-        m_hourStage.landed = true;
-        stopTries({}); // an earlier tick of this second failed; this one landed
-        co_return;
-    }
-    ErrorOut(*failure);
-    if (m_hourStage.landed)
-        co_return; // the other tick of the second sent it
-    if (hadSession)
-        planTries(hour, *failure, {});
-    else if (connectFailure)
-        planTries(hour, *connectFailure, {}); // why the connect failed says whether it may pass
-    // No connect was made for this hour (a second box under 10 never connects): as ever,
-    // the hour fails.
+    const HourlyTick tick = stageTick();
+    co_await carryOut(m_hourly.uploadTick(tick, hourImage()));
 }
 
 Task<> FTPform::Timer6_Timer()
 {
-    const QString minute = Text8->text();
-    const QString second = Text6->text();
-    const ClockParts now = stampClock();
-    if (!disconnectStageDue(minute, second, now)) {
-        // One that came due during a call, and waits for a moment without one.
-        if (m_lateDisconnect && !m_session.busy())
-            co_await lateDisconnect();
-        co_return;
-    }
-    if (m_disconnecting)
-        co_return; // this second's first tick is closing the session already
-    if (m_session.busy()) {
-        if (!m_lateDisconnect) {
-            m_lateDisconnect = m_platform.monotonicSeconds();
-            eventlog::info(QStringLiteral("hourly: the disconnect stage is due while a call is under way; it runs as "
-                                          "soon as the call is over"));
-        }
-        co_return;
-    }
-    const RaisedFlag disconnecting(m_disconnecting);
-    co_await endSession();
+    co_await carryOut(m_hourly.disconnectTick(stageTick()));
 }
 
-Task<> FTPform::lateDisconnect()
+Task<> FTPform::carryOut(HourlyAnswer answer)
 {
-    const double late = m_platform.monotonicSeconds() - *m_lateDisconnect;
-    m_lateDisconnect.reset();
-    eventlog::info(QStringLiteral("hourly: the disconnect runs %1 s late, after the call that was under way")
-                       .arg(late, 0, 'f', 1));
-    const RaisedFlag disconnecting(m_disconnecting);
-    co_await endSession();
+    if (answer.cutShort)
+        m_session.cutShort(QStringLiteral("the next hour's cycle begins"));
+    if (answer.notice == HourlyNotice::EnterServer)
+        m_platform.showMessage(kEnterServer);
+    else if (answer.notice == HourlyNotice::ChooseFileToUpload)
+        m_platform.showMessage(kChooseFileToUpload);
+    if (!answer.fault.isEmpty())
+        throw RuntimeFault(answer.fault.toStdString());
+    if (answer.run)
+        co_await runHourly(*answer.run);
+}
+
+void FTPform::startHourly(const HourlyAnswer& answer)
+{
+    if (!answer.run && answer.notice == HourlyNotice::None)
+        return;
+    // A stage that came due during a call, with its own fault handling.
+    const bool connect = !answer.run || answer.run->kind == HourlyRunKind::ConnectStage;
+    m_handlers.start(carryOut(answer), [this, connect](const std::exception_ptr& fault) {
+        if (fault)
+            reportFault(connect ? "Timer5_Timer" : "Timer6_Timer", connect ? kSettingsWrong : QString(), fault);
+    });
+}
+
+Task<> FTPform::runHourly(HourlyRun run)
+{
+    // Everything the run needs of the window, read before its first wait: the refresher
+    // may roll the boxes on to the next hour meanwhile, and the operator may type.
+    const QString server = text1->text();
+    const QString user = text2->text();
+    const QString password = text3->text();
+    const bool passive = chkPassive->isChecked();
+    const std::int32_t transferType = lTransferType;
+    const bool quiet = run.kind == HourlyRunKind::Try; // the hour showed its box when it first failed
+
+    HourlyStep step = run.first;
+    try {
+        while (step != HourlyStep::Done) {
+            std::optional<FtpFailure> failure;
+            switch (step) {
+            case HourlyStep::CheckImage: {
+                // An image still missing or empty costs no login.
+                const QFileInfo image(run.image.localFile);
+                if (!image.isFile())
+                    failure = FtpFailure{ERROR_FILE_NOT_FOUND, QStringLiteral("FtpPutFile"), {}, {}};
+                else if (image.size() == 0)
+                    failure = FtpFailure{ERROR_HANDLE_EOF, QStringLiteral("FtpPutFile"), {}, {}};
+                break;
+            }
+            case HourlyStep::Connect:
+                failure = co_await m_session.connect(server, user, password, passive);
+                if (!failure)
+                    EnableUI(true);
+                break;
+            case HourlyStep::List:
+                // As the Connect button shows a new session: the server, then its folder.
+                ShowListing(server, server);
+                co_await ListRemoteDir(QString());
+                if (!m_session.listing().isEmpty())
+                    ShowListing(server, server);
+                break;
+            case HourlyStep::ChangeFolder:
+                failure = co_await m_session.changeFolder(folderChangeTarget(server, run.image.folder));
+                break;
+            case HourlyStep::Upload:
+                failure = co_await m_session.putFile(run.image.localFile, run.image.remoteName, transferType);
+                break;
+            case HourlyStep::Disconnect:
+                co_await endSession();
+                break;
+            case HourlyStep::Goodbye:
+                co_await m_session.disconnect();
+                EnableUI(true);
+                break;
+            case HourlyStep::Done:
+                break;
+            }
+            // The job decides first; a box it leaves to show is shown after, and never
+            // waited for.
+            const HourlyNext next = m_hourly.stepDone(run.id, step, failure, m_platform.now());
+            for (const std::uint64_t box : next.closeBoxes)
+                m_platform.closeMessage(box);
+            if (failure && next.showFailure && !quiet) {
+                const MessageId box =
+                    step == HourlyStep::ChangeFolder ? m_platform.showMessage(kFolderWrong) : ErrorOut(*failure);
+                m_hourly.boxOpened(run.id, box);
+            }
+            step = next.step;
+        }
+    } catch (...) {
+        m_hourly.runFaulted(run.id);
+        throw;
+    }
 }

@@ -35,6 +35,8 @@ void FTPform::Command4_Click()
     if (Text6->text().size() != 2 || Text8->text().size() != 2) {
         Label13->setText(QString());
         Timer4->setEnabled(false);
+        m_hourly.stopped(QStringLiteral("the hourly upload was armed again with a minute or second of other than "
+                                        "two digits, which stops it"));
         eventlog::warning(QStringLiteral("hourly: not armed: minute=%1 second=%2 not two digits each")
                               .arg(eventlog::quote(Text8->text()), eventlog::quote(Text6->text())));
         m_platform.showMessage(kMinuteSecondTwoDigits);
@@ -60,7 +62,7 @@ void FTPform::Command6_Click()
     Timer7->setEnabled(false);
     Label13->setText(QString());
     eventlog::info(QStringLiteral("hourly: stopped (the hourly connect and disconnect go on)"));
-    stopTries(QStringLiteral("the hourly upload was stopped"));
+    m_hourly.stopped(QStringLiteral("the hourly upload was stopped"));
 }
 
 void FTPform::Timer7_Timer()
