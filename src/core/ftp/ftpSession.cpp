@@ -300,6 +300,20 @@ QString FtpSession::describe(const FtpFailure& failure)
              eventlog::quoteOutside(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
 }
 
+QString FtpSession::brief(const FtpFailure& failure)
+{
+    if (failure.reply.code != 0) {
+        // The reply's last line, which says what the server made of the command, without
+        // the code the text repeats.
+        QString text = eventlog::withoutSecrets(failure.reply.text.split(QLatin1Char('\n')).last().trimmed());
+        const QString code = QString::number(failure.reply.code);
+        if (text.startsWith(code))
+            text = text.mid(code.size()).trimmed();
+        return QStringLiteral("%1 %2 %3").arg(failure.call, code, text).trimmed();
+    }
+    return QStringLiteral("%1 %2").arg(failure.call, QLatin1String(errorName(failure.code)));
+}
+
 void FtpSession::useTrustFolder(const QString& folder)
 {
     setTrustFolder(folder.toStdString());

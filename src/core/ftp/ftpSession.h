@@ -85,6 +85,10 @@ public:
     // A failure in the log's words: its call, code and name, libcurl's text for it and
     // the server's last reply, those two without the password.
     static QString describe(const FtpFailure& failure);
+    // The same in a few words, for a line of the upload record: the call and the
+    // server's reply ("FtpPutFile 451 Local error in processing."), or the call and the
+    // error's name.
+    static QString brief(const FtpFailure& failure);
     // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
     // every session of the process.
     static void useTrustFolder(const QString& folder);

@@ -136,7 +136,8 @@ HourlyAnswer HourlyJob::beginHour(const HourlyTick& tick, const QDateTime& due, 
         // A window blocked in that call could not have sent now either; the hour is
         // tried again once the call is over.
         logPassedOver("upload");
-        planFirstTry(QStringLiteral("a call was under way at the upload second"), tick.now);
+        m_hour->lastFailure = QStringLiteral("a call was under way at the upload second");
+        planFirstTry(m_hour->lastFailure, tick.now);
     } else {
         answer += start(HourlyRunKind::UploadStage, due, tick, image);
     }
@@ -345,12 +346,14 @@ HourlyNext HourlyJob::uploadDone(Run& run, const std::optional<FtpFailure>& fail
     if (!run.hadSession) {
         if (!m_connected || m_connected->due != run.due) {
             hour->failed = QStringLiteral("no session at its second, and no connect was made for it");
+            hour->lastFailure = QStringLiteral("no connect was made for it");
             return next;
         }
         if (m_connected->failure)
             why = m_connected->failure;
     }
     const QString reason = FtpSession::describe(*why);
+    hour->lastFailure = FtpSession::brief(*why);
     if (mayPass(*why))
         planFirstTry(reason, now);
     else
@@ -426,6 +429,7 @@ HourlyStep HourlyJob::afterTry(Run& run) const
 void HourlyJob::tryFailed(const FtpFailure& failure, const QDateTime& now)
 {
     Hour& hour = *m_hour;
+    hour.lastFailure = FtpSession::brief(failure);
     if (m_run->cut || !hour.stopping.isEmpty())
         return; // decided when the run ends, with why it was stopped
     const QString reason = FtpSession::describe(failure);
@@ -525,5 +529,6 @@ void HourlyJob::notSent(const QString& why)
     hour.state = State::NotSent;
     eventlog::warning(QStringLiteral("hourly: %1 not sent: %2").arg(hour.image.remoteName, why));
     if (onOutcome)
-        onOutcome(HourOutcome{hour.due, hour.image, false, hour.tries, why});
+        onOutcome(
+            HourOutcome{hour.due, hour.image, false, hour.tries, hour.lastFailure.isEmpty() ? why : hour.lastFailure});
 }

@@ -155,6 +155,7 @@ private:
         int tries = 0;              // tries begun
         QDateTime nextTry;          // while Retrying and none runs
         QString failed;             // Sending: a send failed in a way that will not pass; why
+        QString lastFailure;        // the latest failure, in a few words
         QString stopping;           // stopped while a run of its own was under way; why
         QList<std::uint64_t> boxes; // the boxes its failures opened
         bool settled() const { return state == State::Landed || state == State::NotSent; }
