@@ -18,14 +18,6 @@ FtpBounds g_bounds;
 // server must not be able to grow that without limit.
 constexpr std::size_t kMaxListingBytes = std::size_t{64} * 1024 * 1024;
 
-// The program's one initialisation of libcurl, made by the first connection; the end of
-// the process frees what it set up.
-void ensureCurlInitialised()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 FtpStatus statusFor(CURLcode rc, int replyCode)
 {
     if (rc == CURLE_OK)
@@ -107,6 +99,12 @@ struct FileCloser {
 };
 
 } // namespace
+
+void ensureCurlInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 void setFtpBounds(const FtpBounds& bounds)
 {

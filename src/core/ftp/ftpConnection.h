@@ -38,6 +38,10 @@ struct FtpBounds {
 void setFtpBounds(const FtpBounds& bounds);
 FtpBounds ftpBounds();
 
+// The program's one initialisation of libcurl, made before its first request on any
+// thread (a connection, a message to the owner); the end of the process frees it.
+void ensureCurlInitialised();
+
 enum class FtpStatus {
     Ok,
     Refused, // the server answered 4xx or 5xx

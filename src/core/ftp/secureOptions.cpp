@@ -212,6 +212,40 @@ std::string SecureChannel::knownHostsName() const
     return "[" + host + "]:" + std::to_string(m_server.port);
 }
 
+void applyTrustedCertificates(CURL* curl)
+{
+    const std::string folder = trustFolder();
+    // The system store is libcurl's default bundle and its CA folder (Debian:
+    // /etc/ssl/certs), as far as they are there: a minimal machine may have neither,
+    // and a default that names a missing file fails every connect with "error
+    // setting certificate verify locations" instead of refusing just the server
+    // nobody vouches for.
+    char* defaultPath = nullptr;
+    char* defaultBundle = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CAPATH, &defaultPath);
+    curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultBundle);
+    std::error_code ec;
+    const bool pathThere = defaultPath && *defaultPath && std::filesystem::is_directory(defaultPath, ec);
+    const bool bundleThere = defaultBundle && *defaultBundle && std::filesystem::is_regular_file(defaultBundle, ec);
+    if (!pathThere)
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    if (!bundleThere)
+        curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
+    if (ca.empty() || !std::filesystem::exists(filename::path(ca), ec))
+        return;
+    // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
+    // which holds the same system store. Without a CA folder the default bundle and
+    // the file go in together.
+    if (kCaFileByName && (pathThere || !bundleThere)) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+        return;
+    }
+    const std::shared_ptr<const std::string> both = trustedCertificates(bundleThere ? defaultBundle : "", ca);
+    curl_blob blob{const_cast<char*>(both->data()), both->size(), CURL_BLOB_COPY};
+    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+}
+
 void SecureChannel::apply(CURL* curl, long stallSeconds)
 {
     const std::string folder = trustFolder();
@@ -238,35 +272,7 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
         // 9 runs in 10 of list and three uploads failed against vsftpd, none with 1.2.
         curl_easy_setopt(curl, CURLOPT_SSLVERSION,
                          static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
-        // The system store is libcurl's default bundle and its CA folder (Debian:
-        // /etc/ssl/certs), as far as they are there: a minimal machine may have neither,
-        // and a default that names a missing file fails every connect with "error
-        // setting certificate verify locations" instead of refusing just the server
-        // nobody vouches for.
-        char* defaultPath = nullptr;
-        char* defaultBundle = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_CAPATH, &defaultPath);
-        curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultBundle);
-        std::error_code ec;
-        const bool pathThere = defaultPath && *defaultPath && std::filesystem::is_directory(defaultPath, ec);
-        const bool bundleThere = defaultBundle && *defaultBundle && std::filesystem::is_regular_file(defaultBundle, ec);
-        if (!pathThere)
-            curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
-        if (!bundleThere)
-            curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
-        const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
-        if (ca.empty() || !std::filesystem::exists(filename::path(ca), ec))
-            return;
-        // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
-        // which holds the same system store. Without a CA folder the default bundle and
-        // the file go in together.
-        if (kCaFileByName && (pathThere || !bundleThere)) {
-            curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
-            return;
-        }
-        const std::shared_ptr<const std::string> both = trustedCertificates(bundleThere ? defaultBundle : "", ca);
-        curl_blob blob{const_cast<char*>(both->data()), both->size(), CURL_BLOB_COPY};
-        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        applyTrustedCertificates(curl);
         return;
     }
 

@@ -71,6 +71,11 @@ inline constexpr char kKnownHostsFile[] = "known_hosts";
 void setTrustFolder(const std::string& folder);
 std::string trustFolder();
 
+// The certificates a TLS connection of this program trusts: the system store (where the
+// machine has one) and ftp-ca.pem in the trust folder. For a handle just reset for a
+// request; FTPS, and the mail and web messages to the owner.
+void applyTrustedCertificates(CURL* curl);
+
 // The system's bundle and ftp-ca.pem as one PEM text, for a libcurl without a CA
 // folder. Read once, and again only when either file has changed (size or time).
 std::shared_ptr<const std::string> trustedCertificates(const std::string& systemBundle, const std::string& own);
