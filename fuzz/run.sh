@@ -16,7 +16,7 @@ build="${SKYLARK_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(settings listing reply address)
+[ ${#targets[@]} -gt 0 ] || targets=(settings listing reply address alert)
 
 bash "$root/scripts/deps.sh" --fuzz
 

@@ -22,8 +22,8 @@ pkgs=(
   fonts-ipafont-gothic
   xvfb xauth imagemagick
 )
-# Servers the tests start on loopback, and the install check's validator.
-test_pkgs=(vsftpd openssl python3-asyncssh desktop-file-utils)
+# Servers the tests start on loopback (FTPS, SFTP, mail), and the install check's validator.
+test_pkgs=(vsftpd openssl python3-asyncssh python3-aiosmtpd desktop-file-utils)
 # The Windows build (windows.sh): the cross compiler with posix threads (the win32 thread
 # model has no std::thread, which the session's thread needs), Debian's source tools to
 # unpack qt6-base, curl and libssh2 (dpkg-source wants xz for the tarballs), ninja for the

@@ -5,6 +5,7 @@
 #include "core/ftp/modWinInet.h"
 
 #include "formharness.h"
+#include "messagetestserver.h"
 #include "testfiles.h"
 
 #include <QFile>
@@ -73,6 +74,7 @@ private slots:
     void emptyServerBox();
     void faultyHoursDoNotStopTheNext();
     void aServerBackWithinTheHourGetsItsImage();
+    void theOwnerHearsOfLostHoursOnceAndOfTheirEnd();
 };
 
 void TestHourly::fullTimeline()
@@ -403,6 +405,41 @@ void TestHourly::aServerBackWithinTheHourGetsItsImage()
     eventlog::close();
     const QByteArray log = readFile(logs.filePath("skylark.log"));
     QVERIFY2(log.contains("hourly: 10.jpg landed on try 2, 45 s after its second"), log.constData());
+}
+
+// The server away for two hours: one message after the first lost hour, one when an hour
+// lands again, and the record tells the story.
+void TestHourly::theOwnerHearsOfLostHoursOnceAndOfTheirEnd()
+{
+    SKYLARK_SKIP_UNLESS_AVAILABLE(MessageTestServer);
+    MessageTestServer web(MessageTestServer::Web);
+    QVERIFY(web.start());
+    Hourly t;
+    t.h.folder.writeFile("12.jpg", t.ten);
+    t.h.folder.writeFile(
+        "alert.txt",
+        QStringLiteral("# to the owner's phone\nurl=http://127.0.0.1:%1/camera\n").arg(web.port()).toUtf8());
+    QVERIFY(t.start());
+    t.f().Command4->click();
+    t.h.server.stop();
+    stepClockTo(t.h, 11, 29, 0);
+    QTRY_COMPARE(web.received().size(), 1);
+    QVERIFY2(web.received()[0].contains("10.jpg"), web.received()[0].constData());
+    stepClockTo(t.h, 12, 29, 0);
+    QVERIFY(t.h.server.start());
+    stepClockTo(t.h, 12, 30, 35);
+    QTRY_COMPARE(web.received().size(), 2);
+    QVERIFY2(QString::fromUtf8(web.received()[1]).contains("12.jpg が届きました") &&
+                 QString::fromUtf8(web.received()[1]).contains("2 時間分"),
+             web.received()[1].constData());
+    const QList<QByteArray> record = readFile(t.h.folder.filePath("uploads.csv")).split('\n');
+    QCOMPARE(record.size(), 5);
+    QCOMPARE(record[0], QByteArray("date,time,file,result,tries,bytes,reason\r"));
+    QVERIFY2(record[1].startsWith("2026-12-07,10:30:20,10.jpg,not-sent,15,70000,InternetConnect "
+                                  "ERROR_INTERNET_CANNOT_CONNECT"),
+             record[1].constData());
+    QVERIFY2(record[2].startsWith("2026-12-07,11:30:20,11.jpg,not-sent,15,50000,"), record[2].constData());
+    QCOMPARE(record[3], QByteArray("2026-12-07,12:30:20,12.jpg,landed,0,70000,\r"));
 }
 
 QTEST_MAIN(TestHourly)

@@ -70,6 +70,10 @@ void FTPform::startUp()
     Text8->setText(fields[4]);
     Text6->setText(fields[5]);
 
+    // Each hour's outcome goes into uploads.csv, and to the owner as alert.txt asks.
+    m_reports = std::make_unique<HourReports>(fMyPath());
+    m_hourly.onOutcome = [this](const HourOutcome& outcome) { m_reports->hourDecided(outcome); };
+
     // The pictures are looked up by bare name in the current folder, which the launcher
     // sets to the program's own folder.
     ImageList1.add(QStringLiteral("open"), LoadPicture(QStringLiteral("open.bmp")));

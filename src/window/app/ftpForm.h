@@ -29,6 +29,7 @@
 
 #include "core/base/task.h"
 #include "core/ftp/sessionThread.h"
+#include "core/scheduler/hourReports.h"
 #include "core/scheduler/hourlyJob.h"
 #include "window/ftp/imageList.h"
 
@@ -38,6 +39,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DirListBox;
@@ -246,6 +248,7 @@ private:
     std::deque<WaitingClick> m_waitingClicks; // clicks that came during a call, in order
     int m_clicksRunning = 0;                  // clicked handlers under way: the busy pointer
     HourlyJob m_hourly;                       // the hourly upload: every hour from its connect stage to its last try
+    std::unique_ptr<HourReports> m_reports;   // each hour's record and the owner's messages, from the start-up on
     QObject* m_endWaits = nullptr;            // the program-end waits; gone with the unload
 
     // Handlers under way; those left at the end go with the window. Declared last, so

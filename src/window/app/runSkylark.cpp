@@ -1,6 +1,7 @@
 // The program from its command line to its end.
 #include "window/app/runSkylark.h"
 
+#include "core/app/alertTest.h"
 #include "core/base/eventLog.h"
 #include "core/base/instanceLock.h"
 #include "window/app/ftpForm.h"
@@ -13,7 +14,12 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -24,6 +30,11 @@ constexpr int kExitFolderTaken = 3;
 const QCommandLineOption kArm(QStringLiteral("arm"),
                               QStringLiteral("Press \"下の時間に毎時転送\" once the window is up, as after a "
                                              "click: the hourly upload starts without anyone at the screen."));
+
+const QCommandLineOption kTestAlert(QStringLiteral("test-alert"),
+                                    QStringLiteral("Send one test message through every channel alert.txt sets, say "
+                                                   "what became of each, and end: status 0 when all arrived and the "
+                                                   "file has no mistake. Takes no lock: works while Skylark runs."));
 
 void describe(QCoreApplication& app, QCommandLineParser& parser)
 {
@@ -37,16 +48,30 @@ void describe(QCoreApplication& app, QCommandLineParser& parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(kArm);
+    parser.addOption(kTestAlert);
 }
 
-// Help and version need no window, so they also work where no display is.
-bool onlyAsksForText(int argc, char** argv)
+// Help, version and the alert test need no window, so they also work where no display is.
+bool needsNoWindow(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
-        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version", "--test-alert"})
             if (std::strcmp(argv[i], option) == 0)
                 return true;
     return false;
+}
+
+// A window program on Windows has no console of its own: what it prints goes to the
+// console of the command that started it (start /wait skylark --test-alert), if any.
+void printToStartingConsole()
+{
+#ifdef Q_OS_WIN
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+        SetConsoleOutputCP(CP_UTF8);
+    }
+#endif
 }
 
 } // namespace
@@ -58,12 +83,16 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     // failed write is ignored, it must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    if (onlyAsksForText(argc, argv)) {
+    if (needsNoWindow(argc, argv)) {
+        printToStartingConsole();
         QCoreApplication app(argc, argv);
         QCommandLineParser parser;
         describe(app, parser);
         parser.process(app);
-        return 0;
+        if (!parser.isSet(kTestAlert))
+            return 0;
+        QTextStream out(stdout);
+        return testAlert(QCoreApplication::applicationDirPath(), out);
     }
 
     // Before the password is read from ftp.txt.

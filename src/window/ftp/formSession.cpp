@@ -75,6 +75,9 @@ void FTPform::stopNetwork(SessionThread::Ending how, const QString& why)
     // Nothing waits for a call any more, and none is made after this.
     m_waitingClicks.clear();
     m_hourly.ending(QStringLiteral("the program ends"));
+    // The messages to the owner that are still on their way are not waited for.
+    if (m_reports)
+        m_reports->end();
     showBusy();
 }
 
