@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kEndBound = std::chrono::milliseconds(300);
 constexpr int kPingTries = 3;
 
+std::atomic<bool> g_leftBehind{false};
+
 struct MailSource {
     QByteArray bytes;
     qsizetype sent = 0;
@@ -188,15 +190,22 @@ bool Messenger::end()
         s.wake.notify_all();
         finished = s.done.wait_for(lock, kEndBound, [&s] { return s.finished; });
     }
-    if (finished)
+    if (finished) {
         m_thread.join();
-    else
+    } else {
         m_thread.detach();
+        g_leftBehind = true;
+    }
     if (dropped > 0)
         eventlog::warning(QStringLiteral("alert: %1 message%2 not delivered before the end")
                               .arg(dropped)
                               .arg(dropped == 1 ? "" : "s"));
     return !finished;
+}
+
+bool Messenger::anyLeftBehind()
+{
+    return g_leftBehind;
 }
 
 Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, const OwnerMessage& message,
