@@ -3,7 +3,7 @@
 
   messageserver.py mail INBOX [--port N] [--starttls CERT KEY] [--require-starttls]
                    [--user U --password P]
-  messageserver.py web INBOX [--port N] [--status CODE]
+  messageserver.py web INBOX [--port N] [--status CODE] [--silent]
 
 Listens on loopback, on the port asked for or one the system picks, and prints the port
 as the first line of stdout. Every message received is written whole into INBOX as a
@@ -18,6 +18,7 @@ import http.server
 import os
 import ssl
 import sys
+import time
 
 
 def parse_args():
@@ -30,6 +31,7 @@ def parse_args():
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
     p.add_argument("--status", type=int, default=200)
+    p.add_argument("--silent", action="store_true", help="web: take each request and never answer it")
     return p.parse_args()
 
 
@@ -79,6 +81,8 @@ def serve_web(args):
             self.end_headers()
 
         def do_POST(self):
+            if args.silent:
+                time.sleep(3600)
             self.answer(self.rfile.read(int(self.headers.get("Content-Length", 0))))
 
         def do_GET(self):

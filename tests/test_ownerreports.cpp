@@ -78,6 +78,11 @@ void TestOwnerReports::alertFile_data()
         << QStringList{"alert.txt:2: smtp must be smtps://host:465, or smtp://host:587 with STARTTLS",
                        "alert.txt:1: mail needs smtp, the mail server to send through"}
         << "" << "" << 1;
+    QTest::newRow("a login in the server's address, a blank in a key")
+        << QByteArray("smtp=smtps://cam:pw@smtp.example.jp:465\nsmtp_password x=y\nurl=https://u:t@a.jp/1\n")
+        << QStringList{"alert.txt:1: smtp holds a login; it goes into smtp_user and smtp_password",
+                       "alert.txt:2: the key before = has a blank in it"}
+        << "" << "https://u:t@a.jp/1" << 1;
     QTest::newRow("twice, no equals sign, a login half given")
         << QByteArray("url=https://a.jp/1\nurl=https://a.jp/2\njust text\nsmtp_user=u\n")
         << QStringList{"alert.txt:2: \"url\" is set already on line 1", "alert.txt:3: not key=value",
@@ -187,6 +192,8 @@ void TestOwnerReports::theRecordTellsTheStory()
     const QByteArray written = readFile(record.path());
     QVERIFY2(written.endsWith("not-se\r\n2026-12-07,13:30:20,13.jpg,not-sent,1,0,no time left\r\n"),
              written.constData());
+    // An hour the program's end cut off neither counts nor ends the run of lost ones.
+    QVERIFY(record.append({ten.addSecs(4 * 3600), "14.jpg", false, 0, 0, kProgramEndedReason}));
     QCOMPARE(UploadRecord(folder.path()).lostInARow(), 2);
 }
 

@@ -45,6 +45,8 @@ bool MessageTestServer::start()
         args << QStringLiteral("--user") << m_options.user << QStringLiteral("--password") << m_options.password;
     if (m_kind == Web)
         args << QStringLiteral("--status") << QString::number(m_options.status);
+    if (m_options.silent)
+        args << QStringLiteral("--silent");
     m_port = m_process.start(m_kind == Mail ? QStringLiteral("the mail server") : QStringLiteral("the web server"),
                              args, m_dir.filePath(QStringLiteral("stderr.txt")));
     return m_port != 0;

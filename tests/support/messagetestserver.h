@@ -22,6 +22,7 @@ public:
         bool requireStarttls = false; // mail: refuses a mail sent in the clear
         QString user, password;       // mail: wants this login
         int status = 200;             // web: the answer to every request
+        bool silent = false;          // web: takes a request and never answers it
     };
     explicit MessageTestServer(Kind kind, Options options);
     explicit MessageTestServer(Kind kind) : MessageTestServer(kind, Options{}) {}

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -58,6 +59,8 @@ QString smtpMistake(const QString& value, QString& into)
         return QStringLiteral("must be smtps://host:465, or smtp://host:587 with STARTTLS");
     if (!url.path().isEmpty() && url.path() != QLatin1String("/"))
         return QStringLiteral("names a path; a mail server is only host and port");
+    if (!url.userInfo().isEmpty())
+        return QStringLiteral("holds a login; it goes into smtp_user and smtp_password");
     into = value;
     return {};
 }
@@ -82,6 +85,16 @@ QString hoursMistake(const QString& value, std::optional<int>& into)
 }
 
 } // namespace
+
+QStringList AlertSettings::secrets() const
+{
+    return {smtpPassword, QUrl(url).password(), QUrl(ping).password()};
+}
+
+QString AlertSettings::shown(const QString& address)
+{
+    return QUrl(address).toString(QUrl::RemoveUserInfo);
+}
 
 bool isLoopbackHost(const QString& host)
 {
@@ -151,6 +164,11 @@ AlertFile parseAlertSettings(const QByteArray& contents)
         }
         const QString key = line.left(eq).trimmed();
         const QString value = line.mid(eq + 1).trimmed();
+        if (key.contains(QRegularExpression(QStringLiteral("\\s")))) {
+            // Not echoed: a line such as "smtp_password x=y" holds part of a password.
+            mistake(number, QStringLiteral("the key before = has a blank in it"));
+            continue;
+        }
         const auto setter = keys.find(key);
         if (setter == keys.end()) {
             mistake(number, QStringLiteral("unknown key \"%1\"").arg(key));

@@ -39,6 +39,11 @@ struct AlertSettings {
     bool messages() const { return !mail.isEmpty() || !url.isEmpty(); }
     bool any() const { return messages() || !ping.isEmpty(); }
     QString sender() const { return from.isEmpty() ? mail : from; }
+    // What must never be logged or shown: the mail password and a password written into
+    // a web address.
+    QStringList secrets() const;
+    // A web address as the log and --test-alert show it: without a user and password.
+    static QString shown(const QString& address);
 };
 
 struct AlertFile {

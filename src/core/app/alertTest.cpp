@@ -27,7 +27,8 @@ int testAlert(const QString& folder, QTextStream& out, long timeoutSeconds)
     }
     // Certificates are checked as for FTPS, with ftp-ca.pem of this folder.
     FtpSession::useTrustFolder(QDir::toNativeSeparators(folder));
-    eventlog::addSecret(settings.smtpPassword);
+    for (const QString& secret : settings.secrets())
+        eventlog::addSecret(secret);
     const OwnerMessage message = testMessage(QDateTime::currentDateTime());
     bool allDelivered = true;
     const auto check = [&](Channel channel, const QString& where) {
@@ -41,8 +42,8 @@ int testAlert(const QString& folder, QTextStream& out, long timeoutSeconds)
     if (!settings.mail.isEmpty())
         check(Channel::Mail, QStringLiteral("mail to %1 through %2").arg(settings.mail, settings.smtp));
     if (!settings.url.isEmpty())
-        check(Channel::Url, QStringLiteral("url %1").arg(settings.url));
+        check(Channel::Url, QStringLiteral("url %1").arg(AlertSettings::shown(settings.url)));
     if (!settings.ping.isEmpty())
-        check(Channel::Ping, QStringLiteral("ping %1").arg(settings.ping));
+        check(Channel::Ping, QStringLiteral("ping %1").arg(AlertSettings::shown(settings.ping)));
     return allDelivered && file->mistakes.isEmpty() ? 0 : 1;
 }

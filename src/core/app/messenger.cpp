@@ -2,6 +2,7 @@
 
 #include "core/app/mailText.h"
 #include "core/base/eventLog.h"
+#include "core/ftp/cancellation.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/secureOptions.h"
 
@@ -11,6 +12,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -44,9 +46,24 @@ size_t discard(char*, size_t size, size_t count, void*)
     return size * count;
 }
 
-int stopWhenAsked(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int stopWhenCancelled(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return stop && static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+    return cancel && static_cast<const Cancellation*>(cancel)->cancelled() ? 1 : 0;
+}
+
+bool tlsFailed(CURLcode rc)
+{
+    switch (rc) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return true;
+    default:
+        return false;
+    }
 }
 
 QString describe(const OwnerMessage& message)
@@ -83,7 +100,8 @@ struct Messenger::Shared {
     std::condition_variable wake;
     std::condition_variable done;
     std::deque<Item> items;
-    std::atomic<bool> stop{false};
+    // The end: it stops the loop and shuts the sockets of a delivery under way.
+    Cancellation cancel;
     bool finished = false;
 };
 
@@ -129,7 +147,7 @@ void Messenger::work(const std::shared_ptr<Shared>& shared)
 {
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
-    while (!s.stop) {
+    while (!s.cancel.cancelled()) {
         if (s.items.empty()) {
             s.wake.wait(lock);
             continue;
@@ -143,9 +161,9 @@ void Messenger::work(const std::shared_ptr<Shared>& shared)
         Shared::Item item = std::move(*due);
         s.items.erase(due);
         lock.unlock();
-        const Delivery delivery = deliver(s.settings, item.channel, item.message, s.timing.timeoutSeconds, &s.stop);
+        const Delivery delivery = deliver(s.settings, item.channel, item.message, s.timing.timeoutSeconds, &s.cancel);
         lock.lock();
-        if (s.stop)
+        if (s.cancel.cancelled())
             break;
         ++item.attempts;
         const QString what = item.channel == Channel::Ping ? QString() : QLatin1Char(' ') + describe(item.message);
@@ -184,7 +202,7 @@ bool Messenger::end()
     bool finished = false;
     {
         std::unique_lock lock(s.mutex);
-        s.stop = true;
+        s.cancel.cancel();
         dropped = static_cast<qsizetype>(s.items.size());
         s.items.clear();
         s.wake.notify_all();
@@ -209,7 +227,7 @@ bool Messenger::anyLeftBehind()
 }
 
 Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, const OwnerMessage& message,
-                            long timeoutSeconds, const std::atomic<bool>* stop)
+                            long timeoutSeconds, Cancellation* cancel)
 {
     Delivery delivery;
     delivery.channel = channel;
@@ -226,8 +244,10 @@ Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, cons
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 2 * timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenAsked);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(stop));
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenCancelled);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
+    if (cancel)
+        cancel->attach(curl);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -276,7 +296,19 @@ Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, cons
         break;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    const CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = curl_easy_perform(curl);
+    if (channel == Channel::Mail && isLoopbackHost(QUrl(settings.smtp).host()) && tlsFailed(rc) &&
+        !(cancel && cancel->cancelled())) {
+        // A relay on this machine whose STARTTLS cannot be checked (a certificate made at
+        // its install) takes the mail in the clear, which never leaves the machine.
+        eventlog::info(QStringLiteral("alert: the mail server on this machine offered TLS that could not be checked "
+                                      "(%1); the mail goes to it without")
+                           .arg(QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc))));
+        errorText[0] = '\0';
+        mail.sent = 0;
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_NONE));
+        rc = curl_easy_perform(curl);
+    }
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
     if (rc != CURLE_OK) {

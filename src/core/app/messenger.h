@@ -17,10 +17,11 @@
 #include <QList>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+
+class Cancellation;
 
 enum class Channel { Mail, Url, Ping };
 
@@ -61,9 +62,9 @@ public:
     static bool anyLeftBehind();
 
     // One delivery on the calling thread, given up after `timeoutSeconds` of silence, or
-    // at once when `stop` turns true.
+    // within moments once `cancel` is cancelled.
     static Delivery deliver(const AlertSettings& settings, Channel channel, const OwnerMessage& message,
-                            long timeoutSeconds, const std::atomic<bool>* stop = nullptr);
+                            long timeoutSeconds, Cancellation* cancel = nullptr);
 
 private:
     struct Shared;

@@ -13,7 +13,8 @@ HourReports::HourReports(const QString& folder, Messenger::Timing timing) : m_re
     for (const QString& mistake : file->mistakes)
         eventlog::warning(QStringLiteral("alert: %1").arg(mistake));
     const AlertSettings& settings = file->settings;
-    eventlog::addSecret(settings.smtpPassword);
+    for (const QString& secret : settings.secrets())
+        eventlog::addSecret(secret);
     if (!settings.any()) {
         eventlog::warning(QStringLiteral("alert: alert.txt names nowhere to send to (mail, url or ping)"));
         return;
@@ -26,9 +27,9 @@ HourReports::HourReports(const QString& folder, Messenger::Timing timing) : m_re
         where << QStringLiteral("mail to %1 through %2")
                      .arg(eventlog::quote(settings.mail), eventlog::quote(settings.smtp));
     if (!settings.url.isEmpty())
-        where << QStringLiteral("url %1").arg(eventlog::quote(settings.url));
+        where << QStringLiteral("url %1").arg(eventlog::quote(AlertSettings::shown(settings.url)));
     if (!settings.ping.isEmpty())
-        where << QStringLiteral("ping %1").arg(eventlog::quote(settings.ping));
+        where << QStringLiteral("ping %1").arg(eventlog::quote(AlertSettings::shown(settings.ping)));
     eventlog::info(
         QStringLiteral("alert: %1; after %2 lost hour%3%4; %5 lost in a row so far")
             .arg(where.join(QStringLiteral(", ")))
@@ -73,14 +74,17 @@ void HourReports::hourDecided(const HourOutcome& outcome)
     line.tries = outcome.tries;
     line.bytes = image.isFile() ? image.size() : 0;
     QStringList reason;
-    if (stale)
+    if (outcome.cutByEnd)
+        reason << QLatin1String(kProgramEndedReason);
+    else if (stale)
         reason << QStringLiteral("stale");
-    if (!outcome.landed)
+    if (!outcome.landed && !outcome.cutByEnd)
         reason << outcome.reason;
     line.reason = reason.join(QStringLiteral("; "));
     m_record.append(line);
 
-    if (!m_alerts)
+    // An hour the end cut off tells nothing of the server, and no message could go now.
+    if (!m_alerts || outcome.cutByEnd)
         return;
     const QList<OwnerMessage> messages = m_alerts->hourDecided(report, outcome.landed ? QStringList() : logTail(20));
     for (const OwnerMessage& message : messages) {

@@ -10,9 +10,10 @@
 
 namespace {
 
-// Two ticks of a stage less than this far apart on the clock that never jumps are in the
-// same second; the same second once more later is the clock set back.
-constexpr double kSameSecond = 1.5;
+// The upload second of an hour that comes round again this soon, on the clock that never
+// jumps, is the same hour: another tick of its second, or a clock stepped back a little.
+// Later it is an hour of its own (a clock set back by an hour, say).
+constexpr double kSameHourWithin = 120;
 
 ClockParts partsOf(const QDateTime& now)
 {
@@ -100,7 +101,7 @@ HourlyAnswer HourlyJob::uploadTick(const HourlyTick& tick, const HourImage& imag
         return answer;
     }
     const QDateTime due = wholeSecond(tick.now);
-    if (!m_hour || m_hour->due != due || std::abs(tick.monotonic - m_hour->dueMonotonic) >= kSameSecond)
+    if (!m_hour || m_hour->due != due || std::abs(tick.monotonic - m_hour->dueMonotonic) >= kSameHourWithin)
         return answer += beginHour(tick, due, image);
     // Another tick of the second: it sends again, as every tick of the second does.
     if (image.remoteName.isEmpty()) {
@@ -236,19 +237,16 @@ void HourlyJob::endOpenHour(HourlyAnswer& answer)
     Hour* hour = openHour();
     if (!hour)
         return;
-    if (!hourRuns()) {
-        notSent(QStringLiteral("the next hour's cycle begins"));
-        return;
-    }
-    // Decided when the run has ended: what it sends now may still land.
-    hour->stopping = QStringLiteral("the next hour's cycle begins");
-    if (!m_run->cut) {
+    if (hourRuns() && !m_run->cut) {
+        // Its run is cut short and only closes what it opened: the hour is decided now,
+        // as the next one begins.
         m_run->cut = true;
         answer.cutShort = true;
         eventlog::warning(QStringLiteral("hourly: a run for %1 is still under way when the next hour's cycle begins; "
                                          "it is cut short")
                               .arg(hour->image.remoteName));
     }
+    notSent(QStringLiteral("the next hour's cycle begins"));
 }
 
 HourlyAnswer HourlyJob::start(HourlyRunKind kind, const QDateTime& due, const HourlyTick& tick, HourImage image)
@@ -379,9 +377,15 @@ HourlyNext HourlyJob::tryStepDone(Run& run, HourlyStep step, const std::optional
                                   const QDateTime& now)
 {
     HourlyNext next;
-    Hour* hour = openHour();
-    if (step == HourlyStep::Goodbye || step == HourlyStep::Disconnect || !hour || hour->due != run.due)
+    if (step == HourlyStep::Goodbye || step == HourlyStep::Disconnect)
         return next;
+    Hour* hour = openHour();
+    if (!hour || hour->due != run.due) {
+        // Its hour was decided meanwhile (the next one began): the try only closes what
+        // it opened.
+        next.step = afterTry(run);
+        return next;
+    }
     if (failure) {
         tryFailed(*failure, now);
         next.step = afterTry(run);
@@ -511,7 +515,7 @@ void HourlyJob::ending(const QString& why)
     m_lateConnect.reset();
     m_lateDisconnect.reset();
     if (openHour())
-        notSent(why);
+        notSent(why, true);
 }
 
 void HourlyJob::landed()
@@ -520,15 +524,15 @@ void HourlyJob::landed()
     hour.state = State::Landed;
     hour.boxes.clear();
     if (onOutcome)
-        onOutcome(HourOutcome{hour.due, hour.image, true, hour.tries, {}});
+        onOutcome(HourOutcome{hour.due, hour.image, true, hour.tries, {}, false});
 }
 
-void HourlyJob::notSent(const QString& why)
+void HourlyJob::notSent(const QString& why, bool cutByEnd)
 {
     Hour& hour = *m_hour;
     hour.state = State::NotSent;
     eventlog::warning(QStringLiteral("hourly: %1 not sent: %2").arg(hour.image.remoteName, why));
     if (onOutcome)
-        onOutcome(
-            HourOutcome{hour.due, hour.image, false, hour.tries, hour.lastFailure.isEmpty() ? why : hour.lastFailure});
+        onOutcome(HourOutcome{hour.due, hour.image, false, hour.tries,
+                              hour.lastFailure.isEmpty() ? why : hour.lastFailure, cutByEnd});
 }

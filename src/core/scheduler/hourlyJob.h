@@ -110,8 +110,9 @@ struct HourOutcome {
     QDateTime due;   // its upload second
     HourImage image; // as read then
     bool landed = false;
-    int tries = 0;  // the tries it took; 0: its stage sent it, or none was made
-    QString reason; // why it was not sent, in the log's words; empty when it landed
+    int tries = 0;         // the tries it took; 0: its stage sent it, or none was made
+    QString reason;        // why it was not sent, in a few words; empty when it landed
+    bool cutByEnd = false; // not sent because the program ended while it was still open
 };
 
 class HourlyJob {
@@ -185,7 +186,7 @@ private:
     void runEnded();
     bool hourRuns() const;
     void landed();
-    void notSent(const QString& why);
+    void notSent(const QString& why, bool cutByEnd = false);
     // The next hour's cycle begins: an hour still open is not sent, and a run of its own
     // still under way is cut short (what it sends now may still land it).
     void endOpenHour(HourlyAnswer& answer);

@@ -161,8 +161,8 @@ int UploadRecord::lostInARow() const
     int lost = 0;
     for (qsizetype i = lines.size(); i-- > 0;) {
         const std::optional<RecordLine> line = parseRecordLine(lines[i]);
-        if (!line)
-            continue; // the header, a damaged line, or the part of one the seek cut
+        if (!line || line->reason == QLatin1String(kProgramEndedReason))
+            continue; // the header, a damaged line, the part of one the seek cut, an end
         if (line->landed)
             break;
         ++lost;

@@ -22,6 +22,9 @@
 
 inline constexpr char kUploadRecordFile[] = "uploads.csv";
 inline constexpr char kUploadRecordHeader[] = "date,time,file,result,tries,bytes,reason";
+// The reason of an hour that was still open when the program ended: it says nothing of
+// the server, so it neither counts as a lost hour nor ends a run of them.
+inline constexpr char kProgramEndedReason[] = "the program ended";
 
 struct RecordLine {
     QDateTime due; // the upload second
@@ -44,7 +47,8 @@ public:
     // Appends the line, the header first into a new file, and trims a record grown older
     // than 13 months. False when the file could not be written (the log says why).
     bool append(const RecordLine& line);
-    // How many hours in a row at the end of the record were not sent.
+    // How many hours in a row at the end of the record were not sent, those the program's
+    // end cut off left out.
     int lostInARow() const;
 
     QString path() const { return m_path; }
