@@ -57,8 +57,10 @@ public:
     // one opens, so each nested event loop is left and the code that opened the box goes
     // on; then `close` runs (it closes the window) and the main event loop, if it runs
     // yet, is told to quit. Before the main loop runs, endRequested() tells the start-up
-    // to go no further.
-    void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
+    // to go no further. Where the system may end the process as soon as `close` returns
+    // (the end of the Windows session, a console's close), `endsOnReturn` says so: all
+    // of the ending, down to the log's last line, is then done before it returns.
+    void endOnRequest(QObject* context, std::function<void(const QString& signal, bool endsOnReturn)> close);
     bool endRequested() const { return m_endRequested; }
 
     // Keeps other processes of the same user from reading the password out of the
