@@ -461,7 +461,15 @@ dependencies() {
   qt_src=$srcdir
   if [ ! -e "$prefix/.qt" ]; then
     : >"$logs/qt.log"
-    (build_qt "$srcdir" "$work/build/qt-$qt_hash")
+    # Qt's build folder outlives the checkout that made it, but CMake keeps in it the
+    # path of the toolchain file it was first configured with, and fails once that
+    # checkout is gone. Qt is configured with a copy kept beside the folder (the same
+    # text: the hash covers it), and a folder whose toolchain file is gone starts over.
+    local qt_build=$work/build/qt-$qt_hash was
+    [ -e "$qt_build.cmake" ] || cp "$toolchain" "$qt_build.cmake"
+    was=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$qt_build/CMakeCache.txt" 2>/dev/null || true)
+    [ -z "$was" ] || [ -e "$was" ] || rm -rf "$qt_build"
+    (toolchain=$qt_build.cmake && build_qt "$srcdir" "$qt_build")
     touch "$prefix/.qt"
   fi
   fetch_source openssl "$ssl_deb" libssl3
@@ -492,7 +500,7 @@ dependencies() {
   printf '%s\n' "${versions[@]}" >"$prefix/share/skylark/versions"
   rm -rf "$work/build/$name-"*
   # Qt build folders of earlier recipes are of no more use, and each is a few gigabytes.
-  find "$work/build" -mindepth 1 -maxdepth 1 -name 'qt-*' ! -name "qt-$qt_hash" -exec rm -rf {} +
+  find "$work/build" -mindepth 1 -maxdepth 1 -name 'qt-*' ! -name "qt-$qt_hash" ! -name "qt-$qt_hash.cmake" -exec rm -rf {} +
   touch "$prefix/.complete"
   say "Windows builds of Qt, OpenSSL's libcrypto, libssh2 and libcurl are ready: $prefix"
   tell_built_from
