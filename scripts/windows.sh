@@ -198,7 +198,7 @@ fixes_since() {
   local changelog=/usr/share/doc/$1/changelog.Debian.gz v cves
   [ -r "$changelog" ] || return 1
   while IFS=$'\t' read -r v cves; do
-    dpkg --compare-versions "$v" gt "$2" && [ -n "$cves" ] && echo "$cves"
+    if [ -n "$cves" ] && dpkg --compare-versions "$v" gt "$2"; then echo "$cves"; fi
   done < <(zcat "$changelog" | awk '
     /^[a-z0-9][a-z0-9.+-]* \(/ { if (v != "") print v "\t" c; v = $2; gsub(/[()]/, "", v); c = ""; next }
     { while (match($0, /CVE-[0-9]+-[0-9]+/)) { c = c (c == "" ? "" : " ") substr($0, RSTART, RLENGTH); $0 = substr($0, RSTART + RLENGTH) } }
