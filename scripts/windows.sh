@@ -388,10 +388,10 @@ recipe_hash() {
   } | sha256sum | cut -c1-10
 }
 
-# The license texts of what the zip carries, with the sources of the versions built,
-# into the prefix: Qt's (the LGPL, and the code Qt bundles and a static Qt for Windows
-# compiles in), curl's, libssh2's and OpenSSL's. Arguments: Qt's, OpenSSL's, libssh2's
-# and curl's source trees.
+# The license texts of what the zip carries, into the prefix: Qt's (the LGPL, and the
+# code Qt bundles that a static Qt for Windows compiles in), OpenSSL's, libssh2's,
+# curl's and the mingw-w64 runtime's. Arguments: Qt's, OpenSSL's, libssh2's and curl's
+# source trees.
 keep_licenses() {
   local qt=$1 openssl=$2 libssh2=$3 curl=$4 out=$prefix/share/skylark/licenses
   rm -rf "$out"
