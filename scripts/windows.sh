@@ -464,9 +464,10 @@ dependencies() {
     # Qt's build folder outlives the checkout that made it, but CMake keeps in it the
     # path of the toolchain file it was first configured with, and fails once that
     # checkout is gone. Qt is configured with a copy kept beside the folder (the same
-    # text: the hash covers it), and a folder whose toolchain file is gone starts over.
+    # text, which the hash covers; made again if it went), and a folder whose toolchain
+    # file is gone all the same starts over.
     local qt_build=$work/build/qt-$qt_hash was
-    [ -e "$qt_build.cmake" ] || cp "$toolchain" "$qt_build.cmake"
+    cmp -s "$toolchain" "$qt_build.cmake" || cp "$toolchain" "$qt_build.cmake"
     was=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$qt_build/CMakeCache.txt" 2>/dev/null || true)
     [ -z "$was" ] || [ -e "$was" ] || rm -rf "$qt_build"
     (toolchain=$qt_build.cmake && build_qt "$srcdir" "$qt_build")
