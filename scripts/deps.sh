@@ -26,11 +26,12 @@ pkgs=(
 test_pkgs=(vsftpd openssl python3-asyncssh python3-aiosmtpd desktop-file-utils)
 # The Windows build (windows.sh): the cross compiler with posix threads (the win32 thread
 # model has no std::thread, which the session's thread needs), Debian's source tools to
-# unpack qt6-base, curl and libssh2 (dpkg-source wants xz for the tarballs), ninja for the
-# Qt build, wine to run the result, zip for the folder handed out, xdotool to find and
-# work its window in the smoke test. Qt's cross build runs the host's moc, rcc and uic
-# and reads the host Qt's CMake files, which the base group installs.
-windows_pkgs=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils ninja-build wine wine64 zip unzip xdotool)
+# unpack qt6-base, openssl, libssh2 and curl (dpkg-source wants xz for the tarballs; its
+# perl also runs OpenSSL's Configure), ninja for the Qt build, wine to run the result,
+# zip for the folder handed out, xdotool to find and work its window in the smoke test,
+# asyncssh for the smoke test's SFTP server. Qt's cross build runs the host's moc, rcc
+# and uic and reads the host Qt's CMake files, which the base group installs.
+windows_pkgs=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils ninja-build wine wine64 zip unzip xdotool python3-asyncssh)
 for group in "$@"; do
   case $group in
     --test) pkgs+=("${test_pkgs[@]}") ;;

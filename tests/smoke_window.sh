@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Works the real window from outside, as a user would, on the X display in DISPLAY:
 #
-#   tests/smoke_window.sh FOLDER COMMAND...
+#   tests/smoke_window.sh [--sftp] FOLDER COMMAND...
 #
 # FOLDER is a program folder holding the program and its pictures; COMMAND starts it
-# there (./skylark, or wine skylark.exe). Against the test FTP server on loopback it
-# checks that the window comes up without a box, that a second one in the folder ends
-# with status 3, that Connect lists the server's folder, that the manual transfer
-# lands the hour's image byte-identical once the hourly upload is armed (which names
-# it), that the settings save writes ftp.txt, and that End ends the program within a
-# second. The clicks go to the controls' places
-# in the window, which are fixed.
+# there (./skylark, or wine skylark.exe). Against the test FTP server on loopback (with
+# --sftp: the test SFTP server, whose one host key is an ed25519 key) it checks that
+# the window comes up without a box, that a second one in the folder ends with status
+# 3, that Connect lists the server's folder, that the manual transfer lands the hour's
+# image byte-identical once the hourly upload is armed (which names it), that the
+# settings save writes ftp.txt, and that End ends the program within a second; over
+# SFTP also that the server's key was recorded in known_hosts. The clicks go to the
+# controls' places in the window, which are fixed.
 set -euo pipefail
+sftp=false
+if [ "$1" = --sftp ]; then
+  sftp=true
+  shift
+fi
 folder=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,11 +49,19 @@ within() {
 logged() { grep -qF -- "$1" "$folder/skylark.log" 2>/dev/null; }
 
 mkdir -p "$work/home/upload"
-/usr/bin/python3 "$here/ftpserver.py" "$work/commands.log" --user demo --password demo --home "$work/home" \
-  >"$work/port" &
+if $sftp; then
+  /usr/bin/python3 "$here/sftpserver.py" "$work/commands.log" --user demo --password demo --home "$work/home" \
+    --host-key "$work/host_key" --key-type ssh-ed25519 >"$work/port" 2>"$work/server.err" &
+else
+  /usr/bin/python3 "$here/ftpserver.py" "$work/commands.log" --user demo --password demo --home "$work/home" \
+    >"$work/port" 2>"$work/server.err" &
+fi
 server_pid=$!
-within 100 test -s "$work/port" || fail "the test FTP server did not start"
+within 100 test -s "$work/port" || fail "the test server did not start"
 port=$(head -n1 "$work/port")
+server=127.0.0.1:$port
+! $sftp || server=sftp://$server
+rm -f "$folder/known_hosts"
 
 # Every hour's image, each different, so whatever hour it is when the button is pressed,
 # the one that lands can be compared with its own.
@@ -56,7 +70,7 @@ for h in $(seq -w 0 23); do head -c 50000 /dev/urandom >"$folder/$h.jpg"; done
 # no hourly stage runs while the smoke test does.
 minute=$(printf %02d $(((10#$(date +%M) + 30) % 60)))
 saved_minute=$(printf %02d $(((10#$minute + 1) % 60)))
-printf '"127.0.0.1:%s","demo","demo","127.0.0.1:%s/upload","%s","30"\r\n' "$port" "$port" "$minute" >"$folder/ftp.txt"
+printf '"%s","demo","demo","%s/upload","%s","30"\r\n' "$server" "$server" "$minute" >"$folder/ftp.txt"
 rm -f "$folder/skylark.log"
 
 cd "$folder"
@@ -96,7 +110,7 @@ answer_box() {
 }
 
 click 96 172 # Connect
-listed() { grep -qE '^(MLSD|LIST|NLST)' "$work/commands.log"; }
+listed() { grep -qE '^(MLSD|LIST|NLST|opendir)( |$)' "$work/commands.log"; }
 within 300 listed || fail "Connect did not list the server's folder"
 echo "smoke: Connect listed the server's folder"
 
@@ -104,7 +118,7 @@ click 235 274 # the hourly upload's minute
 xdotool key ctrl+a
 xdotool type "$saved_minute"
 click 416 340 # 設定保存
-saved() { grep -qF "\"127.0.0.1:$port/upload\",\"$saved_minute\",\"30\"" "$folder/ftp.txt"; }
+saved() { grep -qF "\"$server/upload\",\"$saved_minute\",\"30\"" "$folder/ftp.txt"; }
 within 100 saved || fail "the settings save did not write the new minute to ftp.txt"
 echo "smoke: the settings save wrote ftp.txt"
 
@@ -115,6 +129,12 @@ landed=$(find "$work/home/upload" -name '[0-2][0-9].jpg' -printf '%f\n')
 [ -n "$landed" ] || fail "no image landed on the server"
 cmp "$work/home/upload/$landed" "$folder/$landed" || fail "$landed landed, but not byte-identical"
 echo "smoke: the manual transfer landed $landed byte-identical"
+if $sftp; then
+  read -r type key _ <"$work/host_key.pub"
+  grep -qxF "[127.0.0.1]:$port $type $key" "$folder/known_hosts" ||
+    fail "known_hosts does not hold the server's $type key"
+  echo "smoke: known_hosts holds the server's $type key"
+fi
 
 # The second one's words are still in the log after the first one wrote more.
 logged 'already runs in this folder' || fail "the first one's later lines wrote over the second one's"

@@ -167,7 +167,7 @@ void TestPlatform::anEndRequestLeavesEveryBox()
         QObject context;
         DesktopPlatform platform;
         QString closedOn;
-        platform.endOnRequest(&context, [&](const QString& signal) { closedOn = signal; });
+        platform.endOnRequest(&context, [&](const QString& signal, bool) { closedOn = signal; });
         platform.showMessageAndWait(QStringLiteral("足りないファイルがあるようです"));
         QVERIFY(sinceSignal.isValid() && sinceSignal.elapsed() < 1000);
         QCOMPARE(closedOn, QString("SIGTERM"));
@@ -187,7 +187,7 @@ void TestPlatform::anEndRequestLeavesEveryBox()
     platform.folder = folder.path();
     FTPform form(platform);
     FTPformTestAccess f(form);
-    platform.desktop.endOnRequest(&context, [&](const QString&) { form.close(); });
+    platform.desktop.endOnRequest(&context, [&](const QString&, bool) { form.close(); });
     QVERIFY(form.Form_Load());
     form.show();
     f.text1->setText(QString::fromLatin1(server.address()));

@@ -240,7 +240,7 @@ Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, cons
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+    noteQuickExit(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 2 * timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);

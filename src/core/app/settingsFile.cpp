@@ -9,6 +9,7 @@
 #include <QTemporaryFile>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <iconv.h>
@@ -191,7 +192,13 @@ bool writeSettingsFile(const QString& fileName, const SettingsRecord& fields)
             return false;
         if (QFileInfo(temp.fileName()).size() != bytes.size())
             return false;
-#ifndef _WIN32
+#ifdef _WIN32
+        // On the disk before it replaces the old file, as elsewhere: after a power cut the
+        // replace may have happened and the data not, which leaves an empty ftp.txt
+        // (MOVEFILE_WRITE_THROUGH waits for the rename alone, not for the data).
+        if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(temp.handle()))))
+            return false;
+#else
         if (::fsync(temp.handle()) != 0)
             return false;
 #endif

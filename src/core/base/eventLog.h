@@ -13,7 +13,7 @@
 //
 // or qCInfo(lcEvents) / qCWarning(lcEvents) / qCCritical(lcEvents) directly. The kinds
 // in use: start, end, settings, connect, disconnect, change folder, list, upload, error
-// (every ErrorOut), hourly, program end, fault, box, lock, arm. One call is
+// (every ErrorOut), hourly, program end, fault, box, lock, arm, libcurl. One call is
 // one event: the text starts with the kind of event and a colon, then key=value pairs;
 // a value that may hold spaces goes through quote() (a path, a user) or quoteOutside()
 // (a server's reply, libcurl's words). Once open() has run, every other Qt message of

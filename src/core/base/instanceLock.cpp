@@ -1,13 +1,32 @@
 #include "core/base/instanceLock.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSysInfo>
 
 namespace {
-// Host names are not case-sensitive; Windows itself writes them in capitals.
-bool isThisMachine(const QString& host)
+// The one notion of "this machine" for a lock file, judged as QLockFile writes and
+// judges it. Its lines are the process id, the program's name, the machine's name and
+// the machine's id. The id decides when both sides have one: the name is not the same
+// on both sides everywhere (on Windows Qt writes %COMPUTERNAME%, the NetBIOS name, cut
+// to 15 characters and in capitals, not the host name of QSysInfo). Without an id, the
+// name as Qt writes it on this system decides; names are not case-sensitive.
+bool writtenOnThisMachine(const QString& lockFileName, const QString& host)
 {
-    return host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+    QFile file(lockFileName);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        const QByteArray id = lines.size() > 3 ? lines[3].trimmed() : QByteArray();
+        const QByteArray ours = QSysInfo::machineUniqueId();
+        if (!id.isEmpty() && !ours.isEmpty())
+            return id == ours;
+    }
+#ifdef Q_OS_WIN
+    const QString ourName = qEnvironmentVariable("COMPUTERNAME");
+#else
+    const QString ourName = QSysInfo::machineHostName();
+#endif
+    return host.compare(ourName, Qt::CaseInsensitive) == 0;
 }
 } // namespace
 
@@ -37,7 +56,7 @@ bool InstanceLock::heldOnThisMachine() const
 {
     qint64 pid = 0;
     QString host, application;
-    return m_file.getLockInfo(&pid, &host, &application) && isThisMachine(host);
+    return m_file.getLockInfo(&pid, &host, &application) && writtenOnThisMachine(m_file.fileName(), host);
 }
 
 QString InstanceLock::holder() const
@@ -47,7 +66,7 @@ QString InstanceLock::holder() const
     if (!m_file.getLockInfo(&pid, &host, &application))
         return QStringLiteral("unknown");
     QString text = QStringLiteral("pid %1").arg(pid);
-    if (!host.isEmpty() && !isThisMachine(host))
+    if (!host.isEmpty() && !writtenOnThisMachine(m_file.fileName(), host))
         text += QStringLiteral(" on ") + host;
     return text;
 }

@@ -1,5 +1,6 @@
 #include "core/ftp/ftpConnection.h"
 
+#include "core/base/eventLog.h"
 #include "core/base/fileName.h"
 
 #include <cstdio>
@@ -106,6 +107,24 @@ void ensureCurlInitialised()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// An older libcurl than 7.87 (a libcurl-4.dll replaced beside skylark.exe, an old system
+// library) waits for a name lookup that hangs whenever a request is cut short or a
+// handle goes: an end then leaves the session's thread behind. Said once, not at every
+// request.
+void noteQuickExit(CURLcode rc)
+{
+    if (rc == CURLE_OK)
+        return;
+    static std::once_flag once;
+    std::call_once(once, [rc] {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        eventlog::warning(
+            QStringLiteral("libcurl: %1 refuses CURLOPT_QUICK_EXIT (%2; 7.87 and later have it): "
+                           "the end of a session waits for a name lookup that hangs")
+                .arg(QString::fromLatin1(info ? info->version : "?"), QString::fromLatin1(curl_easy_strerror(rc))));
+    });
+}
+
 void setFtpBounds(const FtpBounds& bounds)
 {
     const std::lock_guard lock(g_boundsMutex);
@@ -167,7 +186,7 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     // request is cut short or the handle goes: with a resolver that does not answer, the
     // program's end would wait as long as the lookup does. That thread is left to end by
     // itself instead (at the latest with the process).
-    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
+    noteQuickExit(curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L));
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, b.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, b.responseSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);

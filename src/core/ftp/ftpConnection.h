@@ -41,6 +41,9 @@ FtpBounds ftpBounds();
 // The program's one initialisation of libcurl, made before its first request on any
 // thread (a connection, a message to the owner); the end of the process frees it.
 void ensureCurlInitialised();
+// Logs once when the libcurl in use refuses CURLOPT_QUICK_EXIT (`rc`, the option's
+// result): it came with 7.87, and without it an end waits for a name lookup that hangs.
+void noteQuickExit(CURLcode rc);
 
 enum class FtpStatus {
     Ok,

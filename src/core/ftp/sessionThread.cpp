@@ -4,6 +4,7 @@
 #include "core/ftp/cancellation.h"
 #include "core/ftp/modWinInet.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
 
@@ -16,6 +17,8 @@ constexpr auto kGoodbyeBound = std::chrono::milliseconds(700);
 constexpr auto kCutBound = std::chrono::milliseconds(200);
 // The Internet handle reaches no network; only loading libcurl takes any time.
 constexpr auto kOpenBound = std::chrono::seconds(10);
+
+std::atomic<bool> g_leftBehind{false};
 } // namespace
 
 SessionThread::SessionThread(QObject* parent) : QObject(parent), m_shared(std::make_shared<Shared>())
@@ -243,10 +246,12 @@ void SessionThread::end(Ending how, const QString& why)
         s.owner = nullptr;
         s.answers.clear();
     }
-    if (finished)
+    if (finished) {
         m_thread.join();
-    else
+    } else {
         m_thread.detach();
+        g_leftBehind = true;
+    }
     m_waiting = 0;
     if (how != Ending::Abandon) {
         m_session = 0;
@@ -265,4 +270,9 @@ void SessionThread::end(Ending how, const QString& why)
         eventlog::info(QStringLiteral("session: ended (%1)").arg(why));
     else
         eventlog::warning(QStringLiteral("session: ended (%1); %2").arg(why, left.join(QStringLiteral("; "))));
+}
+
+bool SessionThread::anyLeftBehind()
+{
+    return g_leftBehind;
 }

@@ -157,8 +157,9 @@ void onSignal(int number)
 }
 
 // Calls `handler` from the event loop, with the signal's name, when the process is asked
-// to end from outside (SIGTERM, SIGINT, SIGHUP), instead of dying on the spot.
-void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
+// to end from outside (SIGTERM, SIGINT, SIGHUP), instead of dying on the spot. Nothing
+// ends the process when the handler returns.
+void OnEndRequest(QObject* context, std::function<void(const QString& signal, bool endsOnReturn)> handler)
 {
     if (endRequestPipe[0] < 0) {
         if (::pipe(endRequestPipe) != 0)
@@ -176,7 +177,8 @@ void OnEndRequest(QObject* context, std::function<void(const QString& signal)> h
             handler(number == SIGTERM  ? QStringLiteral("SIGTERM")
                     : number == SIGINT ? QStringLiteral("SIGINT")
                     : number == SIGHUP ? QStringLiteral("SIGHUP")
-                                       : QStringLiteral("signal %1").arg(number));
+                                       : QStringLiteral("signal %1").arg(number),
+                    false);
         }
     });
     struct sigaction action {};
@@ -191,14 +193,18 @@ void OnEndRequest(QObject* context, std::function<void(const QString& signal)> h
 namespace {
 // Windows asks in two ways: a console's Ctrl+C, Ctrl+Break or close, on a thread the
 // system starts for it, and the end of the user's session, as a message to each
-// top-level window. Both reach the handler on the window's thread.
+// top-level window. Both reach the handler on the window's thread. After a console's
+// close, a logoff or a shutdown, and once every window has answered WM_ENDSESSION, the
+// system may end the process at any moment: the whole ending (the goodbye to the
+// server, the lock, the log's last line) is done inside the handler, before it returns,
+// and nothing of it is left to the event loop.
 QPointer<QObject> endContext;
-std::function<void(const QString&)> endHandler;
+std::function<void(const QString&, bool)> endHandler;
 
-void callEndHandler(const QString& name)
+void callEndHandler(const QString& name, bool endsOnReturn)
 {
     if (endContext && endHandler)
-        endHandler(name);
+        endHandler(name, endsOnReturn);
 }
 
 BOOL WINAPI onConsoleEvent(DWORD type)
@@ -211,10 +217,12 @@ BOOL WINAPI onConsoleEvent(DWORD type)
                          : type == CTRL_CLOSE_EVENT ? QStringLiteral("CTRL_CLOSE_EVENT")
                                                     : QStringLiteral("console event %1").arg(type);
     // After a close, a logoff or a shutdown the system ends the process once this
-    // returns: the window closes first. Ctrl+C and Ctrl+Break wait for nothing.
+    // returns: this thread waits until the window's thread has done the whole ending.
+    // Ctrl+C and Ctrl+Break wait for nothing.
     const bool ending = type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
     QMetaObject::invokeMethod(
-        app, [name] { callEndHandler(name); }, ending ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+        app, [name, ending] { callEndHandler(name, ending); },
+        ending ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
     return TRUE;
 }
 
@@ -227,14 +235,14 @@ public:
         const MSG* msg = static_cast<const MSG*>(message);
         switch (msg->message) {
         case WM_QUERYENDSESSION:
-            // Skylark never holds up the end of a session; it closes at WM_ENDSESSION.
+            // Skylark never holds up the end of a session; it ends at WM_ENDSESSION.
             *result = TRUE;
             return true;
         case WM_ENDSESSION:
-            // The process may be ended as soon as this returns, so the window closes
-            // here and now. Each top-level window gets the message; the handler acts once.
+            // The process may be ended as soon as this returns, so it ends here and now.
+            // Each top-level window gets the message; the handler acts once.
             if (msg->wParam)
-                callEndHandler(QStringLiteral("WM_ENDSESSION"));
+                callEndHandler(QStringLiteral("WM_ENDSESSION"), true);
             *result = 0;
             return true;
         default:
@@ -243,7 +251,7 @@ public:
     }
 };
 
-void OnEndRequest(QObject* context, std::function<void(const QString& signal)> handler)
+void OnEndRequest(QObject* context, std::function<void(const QString& signal, bool endsOnReturn)> handler)
 {
     endContext = context;
     endHandler = std::move(handler);
@@ -256,13 +264,14 @@ void OnEndRequest(QObject* context, std::function<void(const QString& signal)> h
 #else
 namespace {
 // Where the platform has no such signals, nothing asks the program to end.
-void OnEndRequest(QObject*, std::function<void(const QString&)>) {}
+void OnEndRequest(QObject*, std::function<void(const QString&, bool)>) {}
 } // namespace
 #endif
 
-void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QString& signal)> close)
+void DesktopPlatform::endOnRequest(QObject* context,
+                                   std::function<void(const QString& signal, bool endsOnReturn)> close)
 {
-    OnEndRequest(context, [this, close = std::move(close)](const QString& signal) {
+    OnEndRequest(context, [this, close = std::move(close)](const QString& signal, bool endsOnReturn) {
         if (m_endRequested)
             return; // a second signal while the first is handled
         m_endRequested = true;
@@ -271,7 +280,7 @@ void DesktopPlatform::endOnRequest(QObject* context, std::function<void(const QS
         const QList<OpenBox> open = m_openBoxes;
         for (const OpenBox& box : open)
             box.box->done(QMessageBox::Ok);
-        close(signal);
+        close(signal, endsOnReturn);
         QCoreApplication::quit();
     });
 }

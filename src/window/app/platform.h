@@ -76,10 +76,13 @@ public:
     // Ends the program when it is asked to from outside (SIGTERM from a service manager,
     // SIGINT, SIGHUP; on Windows a console's Ctrl+C, Ctrl+Break or close, and the end of
     // the session, WM_ENDSESSION), wherever it is: every open box is closed and no new
-    // one opens (a box waited for lets its caller go on); then `close` runs (it closes the window) and the main event
-    // loop, if it runs yet, is told to quit. Before the main loop runs, endRequested() tells the start-up to go no
-    // further.
-    void endOnRequest(QObject* context, std::function<void(const QString& signal)> close);
+    // one opens (a box waited for lets its caller go on); then `close` runs (it closes
+    // the window) and the main event loop, if it runs yet, is told to quit. Before the
+    // main loop runs, endRequested() tells the start-up to go no further. Where the
+    // system may end the process as soon as `close` returns (the end of the Windows
+    // session, a console's close), `endsOnReturn` says so: all of the ending, down to the
+    // log's last line, is then done before it returns.
+    void endOnRequest(QObject* context, std::function<void(const QString& signal, bool endsOnReturn)> close);
     bool endRequested() const { return m_endRequested; }
 
     // Keeps other processes of the same user from reading the password out of the

@@ -2,8 +2,10 @@
 #include "window/app/runSkylark.h"
 
 #include "core/app/alertTest.h"
+#include "core/app/messenger.h"
 #include "core/base/eventLog.h"
 #include "core/base/instanceLock.h"
+#include "core/ftp/sessionThread.h"
 #include "window/app/ftpForm.h"
 #include "window/app/platform.h"
 
@@ -15,7 +17,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -108,11 +112,16 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     // the start-up's box included, instead of killing the process.
     FTPform* window = nullptr;
     QString how = QStringLiteral("the window was closed");
-    platform.endOnRequest(&app, [&](const QString& signal) {
+    // The program's last steps, taken once, whichever way it ends: the lock released,
+    // then the end line, and the log closed, so that the end line is its last.
+    std::function<void(const QString& line)> finish = [](const QString&) {};
+    platform.endOnRequest(&app, [&](const QString& signal, bool endsOnReturn) {
         how = signal;
         // As if the operator closed the window: the FTP session is closed politely.
         if (window)
             window->close();
+        if (endsOnReturn)
+            finish(QStringLiteral("end: %1 (exit status 0)").arg(how));
     });
 
     const QString folder = QDir::toNativeSeparators(platform.applicationFolder());
@@ -138,33 +147,47 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
             QStringLiteral("lock: %1; a second Skylark in this folder would not be noticed").arg(lock.reason()));
         break;
     }
-    platform.setOnEnd([&lock] {
-        eventlog::info(QStringLiteral("end: the process ends at once"));
+    bool finished = false;
+    finish = [&](const QString& line) {
+        if (finished)
+            return;
+        finished = true;
         lock.release();
-    });
+        eventlog::info(line);
+        eventlog::close();
+    };
+    platform.setOnEnd([&] { finish(QStringLiteral("end: the process ends at once")); });
 
-    FTPform form(platform);
-    window = &form;
-    if (!form.Form_Load())
+    auto form = std::make_unique<FTPform>(platform);
+    window = form.get();
+    if (!form->Form_Load())
         return 1;
     if (platform.endRequested()) {
         // Asked to end while the start-up showed a box: the window never shows.
-        eventlog::info(QStringLiteral("end: %1 (exit status 0)").arg(how));
-        lock.release();
+        finish(QStringLiteral("end: %1 (exit status 0)").arg(how));
         return 0;
     }
-    form.show();
+    form->show();
     if (arm) {
         // Once the window is up: the same checks and messages as a click.
-        QTimer::singleShot(0, &form, [&form] {
+        QTimer::singleShot(0, form.get(), [&form] {
             eventlog::info(QStringLiteral("arm: pressing \"下の時間に毎時転送\" (--arm)"));
-            form.armHourlyUpload();
+            form->armHourlyUpload();
         });
     }
     if (whenShown)
-        QTimer::singleShot(0, &form, whenShown);
+        QTimer::singleShot(0, form.get(), whenShown);
     const int rc = QApplication::exec();
-    eventlog::info(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
-    lock.release();
+    // The window goes before the end line: what it still does as it goes is logged first.
+    window = nullptr;
+    form.reset();
+    finish(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
+    if (SessionThread::anyLeftBehind() || Messenger::anyLeftBehind()) {
+        // A session's thread, or a message's, is still inside a call: the process ends
+        // here, without the static destructors, which would tear libcurl and Qt down
+        // under that thread.
+        std::fflush(nullptr);
+        std::_Exit(rc);
+    }
     return rc;
 }
