@@ -64,9 +64,7 @@ private slots:
         // Not trusted yet: no session, nothing of the login sent.
         connectWindow(h, name, server.user(), server.password());
         QVERIFY(!h.f().connected());
-        QCOMPARE(server.commands(), options.tls == FtpsTestServerOptions::Tls::Explicit
-                                        ? QStringList{QStringLiteral("AUTH TLS")}
-                                        : QStringList{});
+        QVERIFY(!sentLogin(server.commands()));
 
         h.folder.writeFile(QString::fromLatin1(kTrustedCertificatesFile), server.certificatePem());
         connectWindow(h, name, server.user(), server.password());
