@@ -8,6 +8,7 @@
 #include "headlessplatform.h"
 #include "programfolder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -51,6 +52,7 @@ private slots:
     void callAtComesOnTimeAndNotWithoutItsContext();
     void formTimerRules();
     void anEndRequestLeavesEveryBox();
+    void aQuestionIsAnsweredOrLeftWithNo();
     void theMemoryIsKeptPrivate(); // last: the test process stays so
 };
 
@@ -252,6 +254,40 @@ void TestPlatform::anEndRequestLeavesEveryBox()
     QTRY_VERIFY_WITH_TIMEOUT(sinceSignal.isValid() && !form.isVisible() && !openBox(), 10000);
     QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     QVERIFY(f.text1->text().isEmpty()); // the window's unload ran
+}
+
+// The operator's question: はい and いいえ, the default as asked, true only for はい; an
+// end request closes it like any box, and that is no answer, so いいえ.
+void TestPlatform::aQuestionIsAnsweredOrLeftWithNo()
+{
+    DesktopPlatform platform;
+    QStringList buttons;
+    QString defaultButton;
+    QTimer::singleShot(50, [&] {
+        QMessageBox* box = openBox();
+        QVERIFY(box);
+        for (QAbstractButton* button : box->buttons())
+            buttons << button->text();
+        defaultButton = box->defaultButton()->text();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == QStringLiteral("はい"))
+                button->click();
+    });
+    QVERIFY(platform.askYesNo(QStringLiteral("この鍵を記録して接続しますか？"), false));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{QStringLiteral("いいえ"), QStringLiteral("はい")}));
+    QCOMPARE(defaultButton, QStringLiteral("いいえ"));
+
+    QObject context;
+    platform.endOnRequest(&context, [](const QString&) {});
+    QElapsedTimer sinceSignal;
+    QTimer::singleShot(50, [&] {
+        sinceSignal.start();
+        std::raise(SIGTERM);
+    });
+    QVERIFY(!platform.askYesNo(QStringLiteral("この証明書をこのサーバー用に信頼して接続しますか？"), true));
+    QVERIFY(sinceSignal.isValid() && sinceSignal.elapsed() < 1000);
+    QVERIFY(!platform.askYesNo(QStringLiteral("この証明書をこのサーバー用に信頼して接続しますか？"), true));
 }
 
 void TestPlatform::theMemoryIsKeptPrivate()

@@ -65,6 +65,12 @@ void FakePlatform::showMessage(const QString& text)
     messages << text;
 }
 
+bool FakePlatform::askYesNo(const QString& text, bool yesByDefault)
+{
+    questions.append({text, yesByDefault});
+    return !answers.isEmpty() && answers.takeFirst();
+}
+
 void FakePlatform::callAt(double at, QObject* context, std::function<void()> then)
 {
     if (context)

@@ -1,7 +1,7 @@
 #pragma once
 // The platform as tests see it: a clock they set and step, a record of every message
-// box (each answered at once with OK), and an "end" that is recorded instead of ending
-// the test process.
+// box (each answered at once with OK) and question (answered as the test says, else
+// いいえ), and an "end" that is recorded instead of ending the test process.
 
 #include "window/app/platform.h"
 
@@ -34,11 +34,18 @@ public:
     QTime timeOfDay() override;
     double monotonicSeconds() override { return m_seconds; }
     void showMessage(const QString& text) override;
+    bool askYesNo(const QString& text, bool yesByDefault) override;
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
     void callAt(double at, QObject* context, std::function<void()> then) override;
 
     QStringList messages;
+    struct Question {
+        QString text;
+        bool yesByDefault = false;
+    };
+    QList<Question> questions;
+    QList<bool> answers; // the next questions' answers, in order; いいえ once used up
     int endCalls = 0;
     QString folder;
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -84,6 +85,29 @@ void DesktopPlatform::showMessage(const QString& text)
     box.exec();
     m_openBoxes.removeOne(&box);
     eventlog::info(QStringLiteral("box: closed %1").arg(eventlog::quote(text)));
+}
+
+bool DesktopPlatform::askYesNo(const QString& text, bool yesByDefault)
+{
+    if (m_endRequested) {
+        eventlog::info(QStringLiteral("box: not asked %1 (the program is ending)").arg(eventlog::quote(text)));
+        return false;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text);
+    QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+    box.setDefaultButton(yesByDefault ? yes : no);
+    box.setEscapeButton(no);
+    // Among the open boxes, so that an end request closes it as it closes them (with
+    // no answer, which is いいえ).
+    m_openBoxes.append(&box);
+    eventlog::info(QStringLiteral("box: asked %1 (%2 open)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
+    box.exec();
+    m_openBoxes.removeOne(&box);
+    const bool answer = box.clickedButton() == yes;
+    eventlog::info(QStringLiteral("box: answered %1 to %2")
+                       .arg(answer ? QStringLiteral("yes") : QStringLiteral("no"), eventlog::quote(text)));
+    return answer;
 }
 
 #ifdef Q_OS_UNIX

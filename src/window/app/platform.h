@@ -24,6 +24,12 @@ public:
     // A modal message box: OK only, no icon, titled "Skylark". Returns when it is closed.
     virtual void showMessage(const QString& text) = 0;
 
+    // A modal question with the buttons はい and いいえ, titled "Skylark", for the
+    // operator's Connect alone (whether to trust a server): true for はい. The default
+    // button is はい when yesByDefault, else いいえ. A box closed without an answer, or
+    // not shown because the program is ending, is いいえ.
+    virtual bool askYesNo(const QString& text, bool yesByDefault) = 0;
+
     // Ends the process at once: no unload handling, no message.
     virtual void endProcess() = 0;
 
@@ -43,6 +49,7 @@ public:
     QTime timeOfDay() override;
     double monotonicSeconds() override;
     void showMessage(const QString& text) override;
+    bool askYesNo(const QString& text, bool yesByDefault) override;
     void endProcess() override;
     QString applicationFolder() override;
     void callAt(double at, QObject* context, std::function<void()> then) override;
