@@ -24,8 +24,8 @@ constexpr unsigned char kVersion = 0xA0;    // [0] EXPLICIT, in the certificate'
 constexpr unsigned char kExtensions = 0xA3; // [3] EXPLICIT
 constexpr unsigned char kDnsName = 0x82;    // [2] IMPLICIT IA5String, in a GeneralName
 constexpr unsigned char kIpAddress = 0x87;  // [7] IMPLICIT OCTET STRING
-constexpr qsizetype kLongestText = 200;     // characters of one name or attribute shown
-constexpr qsizetype kMostNames = 20;        // names of subjectAltName shown
+constexpr qsizetype kLongestText = 120;     // characters of a subject, an issuer or a name shown
+constexpr qsizetype kMostNameText = 120;    // characters of subjectAltName's names shown, all together
 
 struct Element {
     unsigned char tag = 0;
@@ -235,12 +235,13 @@ std::optional<QStringList> readAltNames(QByteArrayView value)
     if (!names)
         return std::nullopt;
     QStringList out;
+    qsizetype length = 0;
     DerReader each(names->content);
     while (!each.atEnd()) {
         const auto name = each.next();
         if (!name)
             return std::nullopt;
-        if (out.size() == kMostNames) {
+        if (length > kMostNameText) { // a certificate for hundreds of names: the first ones tell
             out << QStringLiteral("…");
             break;
         }
@@ -248,6 +249,7 @@ std::optional<QStringList> readAltNames(QByteArrayView value)
             out << shown(QString::fromLatin1(name->content.toByteArray()));
         else if (name->tag == kIpAddress && (name->content.size() == 4 || name->content.size() == 16))
             out << ipAddressText(name->content);
+        length += out.isEmpty() ? 0 : out.last().size() + 2;
     }
     return out;
 }

@@ -93,7 +93,11 @@ bool DesktopPlatform::askYesNo(const QString& text, bool yesByDefault)
         eventlog::info(QStringLiteral("box: not asked %1 (the program is ending)").arg(eventlog::quote(text)));
         return false;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"), text);
+    // The lines stay as the asker broke them: a plain box wraps a long line at its
+    // colons, and a fingerprint is to be read on one line.
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"),
+                    QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>"));
+    box.setTextFormat(Qt::RichText);
     QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
     box.setDefaultButton(yesByDefault ? yes : no);

@@ -25,7 +25,8 @@ public:
     virtual void showMessage(const QString& text) = 0;
 
     // A modal question with the buttons はい and いいえ, titled "Skylark", for the
-    // operator's Connect alone (whether to trust a server): true for はい. The default
+    // operator's Connect alone (whether to trust a server): true for はい. Its lines are
+    // shown as the text breaks them, never wrapped. The default
     // button is はい when yesByDefault, else いいえ. A box closed without an answer, or
     // not shown because the program is ending, is いいえ.
     virtual bool askYesNo(const QString& text, bool yesByDefault) = 0;
