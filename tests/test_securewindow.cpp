@@ -101,8 +101,10 @@ private slots:
     }
 
     // The hourly connect never asks: a server whose key is not the pinned one is refused,
-    // the hour is not tried again, and the log names the key it offered.
-    void changedCertificateRefusesTheHour()
+    // the hour is not tried again, and the log names the key it offered. The operator's
+    // Connect shows the pinned and the offered fingerprint, いいえ by default, and
+    // replaces the pin on はい.
+    void changedCertificate()
     {
         SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
         FtpsTestServer server;
@@ -111,8 +113,10 @@ private slots:
         const QByteArray name = server.serverName();
         FormHarness h({}, "\"" + name + "\",\"anonymous\",\"secret\",\"" + name + "/pub\",\"30\",\"20\"\r\n");
         // The key of the certificate it had before.
-        h.folder.writeFile(QString::fromLatin1(kPinnedKeysFile),
-                           server.address() + " sha256//" + QByteArray(32, '\x11').toBase64() + "\n");
+        const QString before = QByteArray(32, '\x11').toHex(':');
+        const QString pins = h.folder.filePath(QString::fromLatin1(kPinnedKeysFile));
+        QVERIFY(writeFile(pins, server.address() + " sha256//" + QByteArray(32, '\x11').toBase64() + " " +
+                                    before.toLatin1() + "\n"));
         h.folder.writeFile("10.jpg", "image");
         h.platform.setTime(10, 29, 0);
         QVERIFY(eventlog::open(h.folder.path()));
@@ -138,6 +142,20 @@ private slots:
                      log.contains("code=12169 ERROR_INTERNET_SEC_INVALID_CERT") &&
                      log.contains("offered=\"certificate SHA-256 " + server.fingerprint().toLatin1()),
                  log.constData());
+
+        h.f().click(h.f().cmdConnect); // answered いいえ
+        QVERIFY(!h.f().connected());
+        QCOMPARE(h.platform.questions.size(), 1);
+        const FakePlatform::Question asked = h.platform.questions[0];
+        QVERIFY(!asked.yesByDefault);
+        const QStringList lines = asked.text.split(QLatin1Char('\n'));
+        QVERIFY2(lines.contains(before.toUpper()) && lines.contains(server.fingerprint()), qPrintable(asked.text));
+        QVERIFY(!sentLogin(server.commands()));
+        h.platform.answers = {true};
+        h.f().click(h.f().cmdConnect);
+        QVERIFY(h.f().connected());
+        QCOMPARE(readFile(pins).count(server.address()), 1);
+        QVERIFY(readFile(pins).contains(server.publicKeyPin().toLatin1()));
     }
 
     void sftpThroughTheWindow()
