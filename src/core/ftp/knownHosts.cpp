@@ -62,7 +62,7 @@ std::optional<std::string> withoutName(std::string_view line, std::string_view n
 
 std::string knownHostsName(const ServerAddress& server)
 {
-    const std::string host = trustHostName(server);
+    std::string host = trustHostName(server);
     if (server.port == 22)
         return host;
     return "[" + host + "]:" + std::to_string(server.port);

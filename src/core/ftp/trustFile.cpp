@@ -10,7 +10,7 @@
 #include <system_error>
 
 namespace {
-constexpr std::uintmax_t kLargestFile = 1024 * 1024;
+constexpr std::uintmax_t kLargestFile = std::uintmax_t{1024} * 1024;
 } // namespace
 
 std::optional<std::string> readTrustFile(const std::string& path)
