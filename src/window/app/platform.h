@@ -26,9 +26,9 @@ public:
 
     // A modal question with the buttons はい and いいえ, titled "Skylark", for the
     // operator's Connect alone (whether to trust a server): true for はい. Its lines are
-    // shown as the text breaks them, never wrapped. The default
-    // button is はい when yesByDefault, else いいえ. A box closed without an answer, or
-    // not shown because the program is ending, is いいえ.
+    // shown as the text breaks them, never wrapped. The default button is はい when
+    // yesByDefault, else いいえ. A box closed without an answer, or not shown because
+    // the program is ending, is いいえ.
     virtual bool askYesNo(const QString& text, bool yesByDefault) = 0;
 
     // Ends the process at once: no unload handling, no message.
