@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 
 namespace {
 
@@ -90,8 +89,7 @@ bool namesServer(const std::vector<std::string_view>& fields, std::string_view n
 
 std::string pinFile()
 {
-    const std::string folder = trustFolder();
-    return folder.empty() ? std::string() : (std::filesystem::path(folder) / kPinnedKeysFile).string();
+    return trustFilePath(trustFolder(), kPinnedKeysFile);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/base/fileName.h"
 #include "core/ftp/knownHosts.h"
+#include "core/ftp/trustFile.h"
 
 #include <QByteArray>
 
@@ -14,13 +15,6 @@ namespace {
 
 std::mutex g_trustMutex;
 std::string g_trustFolder;
-
-std::string inTrustFolder(const std::string& folder, const char* file)
-{
-    if (folder.empty())
-        return {};
-    return (std::filesystem::path(folder) / file).string();
-}
 
 // OpenSSL's certificate verification results (X509_V_ERR_*), as libcurl reports them.
 constexpr long kVerifyOk = 0;
@@ -255,7 +249,7 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
             curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
         if (!bundleThere)
             curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
-        const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
+        const std::string ca = trustFilePath(folder, kTrustedCertificatesFile);
         if (ca.empty() || !std::filesystem::exists(filename::path(ca), ec))
             return;
         // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
@@ -278,7 +272,7 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
     // The callback only runs with a known_hosts file named, so one is always named,
     // if only an empty one: without a trust folder every key is unknown and cannot be
     // recorded, which refuses the server.
-    m_knownHosts = inTrustFolder(folder, kKnownHostsFile);
+    m_knownHosts = trustFilePath(folder, kKnownHostsFile);
     m_hostKey = HostKey::Unchecked;
     m_hostKeyNote.clear();
     m_offered.reset();

@@ -6,8 +6,6 @@
 #include "core/ftp/secureOptions.h"
 #include "core/ftp/trustFile.h"
 
-#include <filesystem>
-
 QString describeIdentity(const ServerIdentity& identity)
 {
     QString text = identity.kind == ServerIdentity::Kind::Certificate
@@ -27,9 +25,7 @@ bool trustIdentity(const ServerIdentity& identity)
         written = pinKey(identity.server, PinnedKey{identity.pin.toStdString(), identity.fingerprint.toStdString()});
     } else {
         where = QString::fromLatin1(kKnownHostsFile);
-        const std::string folder = trustFolder();
-        const std::string path =
-            folder.empty() ? std::string() : (std::filesystem::path(folder) / kKnownHostsFile).string();
+        const std::string path = trustFilePath(trustFolder(), kKnownHostsFile);
         const auto text = path.empty() ? std::nullopt : readTrustFile(path);
         const std::string name = knownHostsName(identity.server);
         written =

@@ -13,6 +13,16 @@ namespace {
 constexpr std::uintmax_t kLargestFile = std::uintmax_t{1024} * 1024;
 } // namespace
 
+std::string trustFilePath(const std::string& folder, const char* file)
+{
+    if (folder.empty())
+        return {};
+    // UTF-8 all the way: a narrow std::filesystem::path is in the ANSI code page on
+    // Windows, and a folder's name outside it would come back garbled.
+    const std::u8string name = (filename::path(folder) / file).u8string();
+    return std::string(name.begin(), name.end());
+}
+
 std::optional<std::string> readTrustFile(const std::string& path)
 {
     std::error_code ec;

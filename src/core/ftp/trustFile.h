@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 
+// The UTF-8 name of a file in a folder named in UTF-8; empty without a folder.
+std::string trustFilePath(const std::string& folder, const char* file);
+
 // The file's text: empty when there is no such file, nothing when it is there but cannot
 // be read or is far larger than any such file (1 MiB).
 std::optional<std::string> readTrustFile(const std::string& path);
