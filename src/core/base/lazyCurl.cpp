@@ -35,8 +35,6 @@ namespace {
     X(curl_easy_cleanup)                                                                                               \
     X(curl_easy_getinfo)                                                                                               \
     X(curl_easy_reset)                                                                                                 \
-    X(curl_easy_send)                                                                                                  \
-    X(curl_easy_recv)                                                                                                  \
     X(curl_easy_strerror)                                                                                              \
     X(curl_slist_append)                                                                                               \
     X(curl_slist_free_all)                                                                                             \
@@ -250,20 +248,6 @@ void curl_easy_reset(CURL* curl)
 {
     if (const Api* a = loadedApi())
         a->curl_easy_reset(curl);
-}
-
-// The two calls of a connection made with CURLOPT_CONNECT_ONLY: the handle came from a
-// loaded library.
-CURLcode curl_easy_send(CURL* curl, const void* buffer, size_t length, size_t* sent)
-{
-    const Api* a = loadedApi();
-    return a ? a->curl_easy_send(curl, buffer, length, sent) : CURLE_FAILED_INIT;
-}
-
-CURLcode curl_easy_recv(CURL* curl, void* buffer, size_t length, size_t* received)
-{
-    const Api* a = loadedApi();
-    return a ? a->curl_easy_recv(curl, buffer, length, received) : CURLE_FAILED_INIT;
 }
 
 const char* curl_easy_strerror(CURLcode code)

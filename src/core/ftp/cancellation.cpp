@@ -103,14 +103,6 @@ int Cancellation::onClose(void* self, curl_socket_t socket)
     return closeSocket(socket);
 }
 
-void closeKeptSocket(const std::shared_ptr<Cancellation>& cancellation, curl_socket_t socket)
-{
-    if (cancellation)
-        Cancellation::onClose(cancellation.get(), socket);
-    else
-        closeSocket(socket);
-}
-
 void setThreadCancellation(std::shared_ptr<Cancellation> cancellation)
 {
     t_cancellation = std::move(cancellation);

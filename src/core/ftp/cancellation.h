@@ -46,7 +46,6 @@ public:
     void attach(CURL* curl);
 
 private:
-    friend void closeKeptSocket(const std::shared_ptr<Cancellation>&, curl_socket_t);
     static curl_socket_t onOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
     static int onClose(void* self, curl_socket_t socket);
     void cancelLocked();
@@ -57,10 +56,6 @@ private:
     int m_finishing = 0;        // Finishing steps under way
     bool m_cancelLater = false; // cancelSoon() came during one
 };
-
-// Closes a socket that a request opened through the cancellation's attach() (or on its
-// own, without one) and left open: its close callback kept it for another request.
-void closeKeptSocket(const std::shared_ptr<Cancellation>& cancellation, curl_socket_t socket);
 
 // The cancellation that the connections this thread opens from now on answer to; null:
 // none (they run to their bounds).

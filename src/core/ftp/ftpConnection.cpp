@@ -1,5 +1,6 @@
 #include "core/ftp/ftpConnection.h"
 
+#include "core/base/eventLog.h"
 #include "core/base/fileName.h"
 #include "core/ftp/serverProbe.h"
 
@@ -354,8 +355,12 @@ std::shared_ptr<const ServerIdentity> FtpConnection::offeredAtLogin(const FtpRes
     // The refused handshake left nothing to read: the certificate is fetched anew.
     std::string why;
     const std::optional<Certificate> certificate = fetchCertificate(m_settings.server, &why);
-    if (!certificate)
+    if (!certificate) {
+        eventlog::warning(QStringLiteral("connect: the certificate of %1 could not be read again to be shown: %2")
+                              .arg(QString::fromStdString(pinnedKeyName(m_settings.server)),
+                                   eventlog::quoteOutside(QString::fromStdString(why))));
         return nullptr;
+    }
     offered.kind = ServerIdentity::Kind::Certificate;
     offered.server = m_settings.server;
     offered.certificate = certificate;

@@ -2,17 +2,21 @@
 
 #include "core/ftp/cancellation.h"
 #include "core/ftp/ftpConnection.h"
-#include "core/ftp/ftpReply.h"
 #include "core/ftp/secureOptions.h"
 
 #include <QList>
 
 #include <curl/curl.h>
+#ifdef _WIN32
+#define SECURITY_WIN32
+#include <schannel.h>
+#include <security.h>
+#include <wincrypt.h>
+#endif
 
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
+#include <string_view>
 
 namespace {
 
@@ -42,197 +46,102 @@ CurlPtr probeHandle(const std::string& url, const std::shared_ptr<Cancellation>&
     return curl;
 }
 
-// The server's URL under another scheme: "http://host:port/" for a plain connection,
-// "https://…" for one that is TLS from the first byte.
-std::string urlAs(const ServerAddress& server, const char* scheme)
+// The server certificate of a Schannel TLS context (CURLINFO_TLS_SSL_PTR), in DER;
+// empty from any other TLS library.
+#ifdef _WIN32
+QByteArray schannelServerCertificate(const curl_tlssessioninfo& tls)
 {
-    const std::string url = ftpServerUrl(server);
-    return scheme + url.substr(url.find("://"));
+    if (tls.backend != CURLSSLBACKEND_SCHANNEL || !tls.internals)
+        return {};
+    PCCERT_CONTEXT certificate = nullptr;
+    if (QueryContextAttributesW(static_cast<PCtxtHandle>(tls.internals), SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                                &certificate) != SEC_E_OK ||
+        !certificate)
+        return {};
+    QByteArray der(reinterpret_cast<const char*>(certificate->pbCertEncoded),
+                   static_cast<qsizetype>(certificate->cbCertEncoded));
+    CertFreeCertificateContext(certificate);
+    return der;
 }
-
-// Reads one complete reply (past any 1xx) from a plain connection made with
-// CURLOPT_CONNECT_ONLY, within the reply bound; code 0 when none came.
-FtpReply readReply(CURL* curl, const std::shared_ptr<Cancellation>& cancel)
+#else
+QByteArray schannelServerCertificate(const curl_tlssessioninfo&)
 {
-    FtpReplyReader reader;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(ftpBounds().responseSeconds);
-    while (std::chrono::steady_clock::now() < until && !(cancel && cancel->cancelled())) {
-        char buffer[1024];
-        std::size_t got = 0;
-        const CURLcode rc = curl_easy_recv(curl, buffer, sizeof buffer, &got);
-        if (rc == CURLE_AGAIN) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        if (rc != CURLE_OK || got == 0)
-            break;
-        reader.feed(std::string_view(buffer, got));
-        if (reader.last().code >= 200)
-            return reader.last();
-        if (reader.last().code != 0)
-            reader.reset(); // 1xx: the real reply is still to come
-    }
     return {};
 }
+#endif
 
-bool sendLine(CURL* curl, std::string_view line, const std::shared_ptr<Cancellation>& cancel)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(ftpBounds().responseSeconds);
-    while (!line.empty() && std::chrono::steady_clock::now() < until && !(cancel && cancel->cancelled())) {
-        std::size_t sent = 0;
-        const CURLcode rc = curl_easy_send(curl, line.data(), line.size(), &sent);
-        if (rc == CURLE_AGAIN) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        if (rc != CURLE_OK)
-            return false;
-        line.remove_prefix(sent);
-    }
-    return line.empty();
-}
+// The TLS library's own way to the certificate of a handshake that libcurl has just
+// refused for its pin. OpenSSL: libcurl keeps the chain (CURLOPT_CERTINFO) before it
+// checks the pin. Schannel checks the pin first and reads no chain after a refusal, but
+// while libcurl says so (a line for CURLOPT_DEBUGFUNCTION) the TLS context is whole, and
+// Windows gives its server certificate.
+constexpr std::string_view kPinRefused = "SSL: public key does not match pinned public key";
 
-// The plain connection's socket, handed from the request that opened it to the one that
-// makes the TLS handshake on it.
-struct Handover {
-    std::shared_ptr<Cancellation> cancel;
-    curl_socket_t keep = CURL_SOCKET_BAD; // the connection's socket, once known
-    curl_socket_t kept = CURL_SOCKET_BAD; // kept open when its request let it go
-    bool taken = false;
+struct Fetch {
+    QList<QByteArray> chain; // PEM texts, or the server's own certificate in DER (Schannel)
+    bool der = false;
 
-    ~Handover()
+    static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self)
     {
-        if (kept != CURL_SOCKET_BAD && !taken)
-            closeKeptSocket(cancel, kept);
-    }
-
-    static int onClose(void* self, curl_socket_t socket)
-    {
-        auto* h = static_cast<Handover*>(self);
-        if (socket == h->keep && h->keep != CURL_SOCKET_BAD) {
-            h->kept = socket;
+        auto* fetch = static_cast<Fetch*>(self);
+        if (type != CURLINFO_TEXT || !fetch->chain.isEmpty() || !std::string_view(data, size).starts_with(kPinRefused))
             return 0;
+        curl_tlssessioninfo* tls = nullptr;
+        if (curl_easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || !tls)
+            return 0;
+        const QByteArray der = schannelServerCertificate(*tls);
+        if (!der.isEmpty()) {
+            fetch->chain << der;
+            fetch->der = true;
         }
-        closeKeptSocket(h->cancel, socket);
         return 0;
     }
-    static curl_socket_t onOpen(void* self, curlsocktype, curl_sockaddr*)
-    {
-        auto* h = static_cast<Handover*>(self);
-        if (h->taken || h->kept == CURL_SOCKET_BAD || (h->cancel && h->cancel->cancelled()))
-            return CURL_SOCKET_BAD;
-        h->taken = true;
-        return h->kept;
-    }
-    static int onSocketOptions(void*, curl_socket_t, curlsocktype) { return CURL_SOCKOPT_ALREADY_CONNECTED; }
 };
-
-// A plain connection to an ftpes server that has asked for TLS (AUTH TLS, 234) and is
-// left in the handover, with the address it went to; false and *why when the server
-// would not.
-bool askForTls(const ServerAddress& server, Handover& handover, std::string* address, std::string* why)
-{
-    char errorText[CURL_ERROR_SIZE] = {};
-    CurlPtr plain = probeHandle(urlAs(server, "http"), handover.cancel, errorText);
-    if (!plain) {
-        *why = "libcurl made no handle";
-        return false;
-    }
-    curl_easy_setopt(plain.get(), CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(plain.get(), CURLOPT_CLOSESOCKETFUNCTION, &Handover::onClose);
-    curl_easy_setopt(plain.get(), CURLOPT_CLOSESOCKETDATA, &handover);
-    const CURLcode rc = curl_easy_perform(plain.get());
-    if (rc != CURLE_OK) {
-        *why = errorText[0] ? errorText : curl_easy_strerror(rc);
-        return false;
-    }
-    const FtpReply greeting = readReply(plain.get(), handover.cancel);
-    if (greeting.code != 220) {
-        *why = "no greeting from the server";
-        return false;
-    }
-    if (!sendLine(plain.get(), "AUTH TLS\r\n", handover.cancel)) {
-        *why = "AUTH TLS could not be sent";
-        return false;
-    }
-    const FtpReply answer = readReply(plain.get(), handover.cancel);
-    if (answer.code != 234) {
-        *why = "the server refused TLS (AUTH TLS): " + std::to_string(answer.code) + " " + answer.text;
-        return false;
-    }
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    char* ip = nullptr;
-    curl_easy_getinfo(plain.get(), CURLINFO_ACTIVESOCKET, &socket);
-    curl_easy_getinfo(plain.get(), CURLINFO_PRIMARY_IP, &ip);
-    if (socket == CURL_SOCKET_BAD || !ip) {
-        *why = "the connection went";
-        return false;
-    }
-    *address = ip;
-    handover.keep = socket;
-    plain.reset(); // lets the socket go into the handover
-    return handover.kept != CURL_SOCKET_BAD;
-}
 
 } // namespace
 
 std::optional<Certificate> fetchCertificate(const ServerAddress& server, std::string* why)
 {
-    Handover handover;
-    handover.cancel = threadCancellation();
-    std::string address;
-    if (server.scheme == Scheme::Ftpes && !askForTls(server, handover, &address, why))
-        return std::nullopt;
-
+    // The login's own kind of connection (AUTH TLS first for ftpes), refused by libcurl
+    // once the handshake is over, before USER: nothing is checked but a pin that no key
+    // has.
     char errorText[CURL_ERROR_SIZE] = {};
-    CurlPtr tls = probeHandle(urlAs(server, "https"), handover.cancel, errorText);
-    if (!tls) {
+    CurlPtr curl = probeHandle(ftpServerUrl(server), threadCancellation(), errorText);
+    if (!curl) {
         *why = "libcurl made no handle";
         return std::nullopt;
     }
-    CURL* c = tls.get();
-    curl_slist* resolve = nullptr;
-    if (server.scheme == Scheme::Ftpes) {
-        // The handshake goes on the connection that asked for it, under the server's own
-        // name, so a server with several certificates picks the same one as for a
-        // login (SNI).
-        curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Handover::onOpen);
-        curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, &handover);
-        curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, &Handover::onSocketOptions);
-        if (!server.ipv6) {
-            const bool v6 = address.find(':') != std::string::npos;
-            const std::string entry =
-                server.host + ":" + std::to_string(server.port) + ":" + (v6 ? "[" + address + "]" : address);
-            resolve = curl_slist_append(nullptr, entry.c_str());
-            curl_easy_setopt(c, CURLOPT_RESOLVE, resolve);
-        }
-    }
-    curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
-    // Nothing is checked: the certificate is only to be read.
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(c, CURLOPT_CERTINFO, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_ENABLE_ALPN, 0L); // an FTP server knows no HTTP
+    CURL* c = curl.get();
+    static const std::string noKey = "sha256//" + QByteArray(32, '\0').toBase64().toStdString();
+    Fetch fetch;
+    curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    curl_easy_setopt(c, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
     curl_easy_setopt(c, CURLOPT_SSLVERSION,
                      static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, noKey.c_str());
+    curl_easy_setopt(c, CURLOPT_CERTINFO, 1L);
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Fetch::onDebug);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &fetch);
+    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     const CURLcode rc = curl_easy_perform(c);
+    if (rc != CURLE_SSL_PINNEDPUBKEYNOTMATCH) {
+        *why = rc == CURLE_OK ? std::string("the server took a key no certificate has")
+                              : std::string(errorText[0] ? errorText : curl_easy_strerror(rc));
+        return std::nullopt;
+    }
     curl_certinfo* info = nullptr;
-    QList<QByteArray> chain;
-    if (rc == CURLE_OK && curl_easy_getinfo(c, CURLINFO_CERTINFO, &info) == CURLE_OK && info) {
+    if (fetch.chain.isEmpty() && curl_easy_getinfo(c, CURLINFO_CERTINFO, &info) == CURLE_OK && info) {
         for (int i = 0; i < info->num_of_certs; ++i)
             for (const curl_slist* field = info->certinfo[i]; field; field = field->next)
                 if (std::strncmp(field->data, "Cert:", 5) == 0)
-                    chain << QByteArray(field->data + 5);
+                    fetch.chain << QByteArray(field->data + 5);
     }
-    tls.reset();
-    curl_slist_free_all(resolve);
-    if (rc != CURLE_OK) {
-        *why = errorText[0] ? errorText : curl_easy_strerror(rc);
-        return std::nullopt;
-    }
-    auto certificate = serverCertificate(chain);
+    auto certificate = fetch.der ? readCertificate(fetch.chain.first()) : serverCertificate(fetch.chain);
     if (!certificate)
-        *why = chain.isEmpty() ? "the TLS library gave no certificate" : "the certificate could not be read";
+        *why = fetch.chain.isEmpty() ? "the TLS library gave no certificate" : "the certificate could not be read";
     return certificate;
 }
 

@@ -10,12 +10,9 @@
 #include <optional>
 #include <string>
 
-// The certificate a TLS server presents, checked for nothing: for ftps on a TLS
-// connection from the first byte; for ftpes the greeting is read and AUTH TLS asked on a
-// plain connection, whose socket is then handed to libcurl for the handshake alone (the
-// same way with every TLS library: Schannel checks a pin before it lets the chain be
-// read, so a pin that cannot match would not do there). Nothing when no certificate
-// could be read; *why says why.
+// The certificate a TLS server presents, read on a connection like the login's (AUTH
+// TLS first for ftpes) that checks nothing but a pin no key has, so libcurl ends it once
+// the handshake is over. Nothing when no certificate could be read; *why says why.
 std::optional<Certificate> fetchCertificate(const ServerAddress& server, std::string* why);
 
 // The host key an SSH server offers, held against known_hosts and never accepted, so
