@@ -275,16 +275,15 @@ void TestPlatform::aQuestionIsAnsweredOrLeftWithNo()
         for (const QLabel* label : box->findChildren<QLabel*>())
             if (label->text() == box->text())
                 lines = label->height() / label->fontMetrics().lineSpacing();
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == QStringLiteral("はい"))
-                button->click();
+        // Y answers it, as in the system's own boxes.
+        QTest::keyClick(box, Qt::Key_Y);
     });
     // "9E:61:…": a plain label may break a line after a colon that a digit follows.
     const QString fingerprint = QByteArray::fromHex("9E61").repeated(16).toHex(':').toUpper();
     QVERIFY(platform.askYesNo(QStringLiteral("この鍵を記録して接続しますか？\n") + fingerprint, false));
     buttons.sort();
-    QCOMPARE(buttons, (QStringList{QStringLiteral("いいえ"), QStringLiteral("はい")}));
-    QCOMPARE(defaultButton, QStringLiteral("いいえ"));
+    QCOMPARE(buttons, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
+    QCOMPARE(defaultButton, QStringLiteral("いいえ(&N)"));
     QCOMPARE(lines, 2); // the fingerprint stays on its line
 
     QObject context;

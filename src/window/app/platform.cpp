@@ -98,8 +98,9 @@ bool DesktopPlatform::askYesNo(const QString& text, bool yesByDefault)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"),
                     QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>"));
     box.setTextFormat(Qt::RichText);
-    QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+    // Y and N answer it from the keyboard, as in the system's own Japanese boxes.
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
     box.setDefaultButton(yesByDefault ? yes : no);
     box.setEscapeButton(no);
     // Among the open boxes, so that an end request closes it as it closes them (with

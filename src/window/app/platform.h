@@ -24,7 +24,7 @@ public:
     // A modal message box: OK only, no icon, titled "Skylark". Returns when it is closed.
     virtual void showMessage(const QString& text) = 0;
 
-    // A modal question with the buttons はい and いいえ, titled "Skylark", for the
+    // A modal question with the buttons はい(Y) and いいえ(N), titled "Skylark", for the
     // operator's Connect alone (whether to trust a server): true for はい. Its lines are
     // shown as the text breaks them, never wrapped. The default button is はい when
     // yesByDefault, else いいえ. A box closed without an answer, or not shown because
