@@ -39,6 +39,7 @@ public:
         ++messages;
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
     }
+    bool askYesNo(const QString&, bool) override { return false; } // the hourly upload never asks
     void endProcess() override { std::abort(); }
     QString applicationFolder() override { return folder; }
     void callAt(double at, QObject* context, std::function<void()> then) override

@@ -8,8 +8,10 @@
 #include "headlessplatform.h"
 #include "programfolder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -50,6 +52,7 @@ private slots:
     void callAtComesOnTimeAndNotWithoutItsContext();
     void formTimerRules();
     void anEndRequestLeavesEveryBox();
+    void aQuestionIsAnsweredOrLeftWithNo();
     void theMemoryIsKeptPrivate(); // last: the test process stays so
 };
 
@@ -198,6 +201,47 @@ void TestPlatform::anEndRequestLeavesEveryBox()
     QTRY_VERIFY_WITH_TIMEOUT(sinceSignal.isValid() && !form.isVisible() && !openBox(), 10000);
     QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     QVERIFY(f.text1->text().isEmpty()); // the window's unload ran
+}
+
+// The operator's question: はい and いいえ, the default as asked, true only for はい; an
+// end request closes it like any box, and that is no answer, so いいえ.
+void TestPlatform::aQuestionIsAnsweredOrLeftWithNo()
+{
+    DesktopPlatform platform;
+    QStringList buttons;
+    QString defaultButton;
+    int lines = 0;
+    QTimer::singleShot(50, [&] {
+        QMessageBox* box = openBox();
+        QVERIFY(box);
+        for (QAbstractButton* button : box->buttons())
+            buttons << button->text();
+        defaultButton = box->defaultButton()->text();
+        // Two lines, however long the second: three or more would be one wrapped.
+        for (const QLabel* label : box->findChildren<QLabel*>())
+            if (label->text() == box->text())
+                lines = label->height() / label->fontMetrics().lineSpacing();
+        // Y answers it, as in the system's own boxes.
+        QTest::keyClick(box, Qt::Key_Y);
+    });
+    // "9E:61:…": a plain label may break a line after a colon that a digit follows.
+    const QString fingerprint = QByteArray::fromHex("9E61").repeated(16).toHex(':').toUpper();
+    QVERIFY(platform.askYesNo(QStringLiteral("この鍵を記録して接続しますか？\n") + fingerprint, false));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
+    QCOMPARE(defaultButton, QStringLiteral("いいえ(&N)"));
+    QCOMPARE(lines, 2); // the fingerprint stays on its line
+
+    QObject context;
+    platform.endOnRequest(&context, [](const QString&, bool) {});
+    QElapsedTimer sinceSignal;
+    QTimer::singleShot(50, [&] {
+        sinceSignal.start();
+        std::raise(SIGTERM);
+    });
+    QVERIFY(!platform.askYesNo(QStringLiteral("この証明書をこのサーバー用に信頼して接続しますか？"), true));
+    QVERIFY(sinceSignal.isValid() && sinceSignal.elapsed() < 1000);
+    QVERIFY(!platform.askYesNo(QStringLiteral("この証明書をこのサーバー用に信頼して接続しますか？"), true));
 }
 
 void TestPlatform::theMemoryIsKeptPrivate()

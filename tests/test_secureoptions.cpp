@@ -4,15 +4,20 @@
 // any password leaves, and every refusal carries the reason the operator is told.
 
 #include "core/ftp/ftpConnection.h"
+#include "core/ftp/knownHosts.h"
+#include "core/ftp/pinnedKeys.h"
 #include "core/ftp/secureOptions.h"
 #include "core/ftp/serverAddress.h"
+#include "core/ftp/serverProbe.h"
 
 #include "ftpstestserver.h"
 #include "sftptestserver.h"
 #include "testfiles.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageAuthenticationCode>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -248,9 +253,10 @@ private slots:
         Client client(QStringLiteral("ftpes://%1:%2").arg(host).arg(server.port()).toUtf8(), server.user(),
                       server.password());
         expectRefused(client.list(QStringLiteral("/")), FailureReason(reason));
-        // The handshake failed after AUTH TLS: nothing of the login went out.
+        // The handshake failed after AUTH TLS, and the certificate was read after
+        // another: nothing of the login went out.
         const QStringList commands = server.commands();
-        QCOMPARE(commands, QStringList{QStringLiteral("AUTH TLS")});
+        QCOMPARE(QSet<QString>(commands.begin(), commands.end()), QSet<QString>{QStringLiteral("AUTH TLS")});
     }
 
     void selfSignedTrustedThroughTheCaFile()
@@ -332,6 +338,185 @@ private slots:
         QVERIFY(!result.reason);
         QCOMPARE(result.reply.code, 530);
         QVERIFY(server.replies().contains(QStringLiteral("530 Login incorrect.")));
+    }
+
+    // ---- Trusting a server by its key ----------------------------------------------------
+
+    // A refused certificate is read again on a connection that ends with the handshake,
+    // and is what openssl reads: nothing of a login has gone out.
+    void refusedCertificateIsReadWithoutALogin_data()
+    {
+        QTest::addColumn<int>("tls");
+        QTest::addColumn<int>("certificate");
+        QTest::addColumn<int>("standing");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("ftpes, self-signed")
+            << int(FtpsTestServerOptions::Tls::Explicit) << int(FtpsTestServerOptions::Certificate::Good)
+            << int(ServerIdentity::Standing::NotVouchedFor) << "localhost";
+        QTest::newRow("ftpes, another name")
+            << int(FtpsTestServerOptions::Tls::Explicit) << int(FtpsTestServerOptions::Certificate::WrongName)
+            << int(ServerIdentity::Standing::OtherName) << "wrong.example";
+        QTest::newRow("ftps, expired") << int(FtpsTestServerOptions::Tls::Implicit)
+                                       << int(FtpsTestServerOptions::Certificate::Expired)
+                                       << int(ServerIdentity::Standing::OutOfDate) << "localhost";
+    }
+    void refusedCertificateIsReadWithoutALogin()
+    {
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        QFETCH(int, tls);
+        QFETCH(int, certificate);
+        QFETCH(int, standing);
+        QFETCH(QString, name);
+        FtpsTestServerOptions o;
+        o.tls = FtpsTestServerOptions::Tls(tls);
+        o.certificate = FtpsTestServerOptions::Certificate(certificate);
+        FtpsTestServer server(o);
+        QVERIFY(server.start());
+        // Through ftp-ca.pem its authority is trusted, and only the name or the date is wrong.
+        if (o.certificate != FtpsTestServerOptions::Certificate::Good)
+            QVERIFY(writeFile(caFile(), server.certificatePem()));
+        Client client(server.serverName(), server.user(), server.password());
+        const FtpResult result = client.list(QStringLiteral("/"));
+        QVERIFY2(result.offered, result.libraryError.c_str());
+        const ServerIdentity& offered = *result.offered;
+        QCOMPARE(int(offered.standing), standing);
+        QCOMPARE(offered.fingerprint, server.fingerprint());
+        QCOMPARE(offered.pin, server.publicKeyPin());
+        QVERIFY(offered.certificate);
+        QVERIFY2(offered.certificate->names.contains(name), qPrintable(offered.certificate->names.join(" ")));
+        QVERIFY(offered.certificate->subject.startsWith(QStringLiteral("O=Skylark test ")));
+        QCOMPARE(offered.certificate->issuer, offered.certificate->subject);
+        QVERIFY(offered.certificate->notBefore < offered.certificate->notAfter);
+        // The refused login's AUTH TLS and the reading's: nothing else.
+        const QStringList expected = o.tls == FtpsTestServerOptions::Tls::Explicit
+                                         ? QStringList{QStringLiteral("AUTH TLS"), QStringLiteral("AUTH TLS")}
+                                         : QStringList();
+        QCOMPARE(server.commands(), expected);
+    }
+
+    // A pinned server is accepted by its key, whatever its certificate's name and
+    // authority, and refused for any other key, before the login.
+    void pinnedKeyIsTheCheck()
+    {
+        SKYLARK_SKIP_UNLESS_AVAILABLE(FtpsTestServer);
+        FtpsTestServerOptions o;
+        o.certificate = FtpsTestServerOptions::Certificate::WrongName;
+        FtpsTestServer pinned(o);
+        FtpsTestServer other(o);
+        QVERIFY(pinned.makeDir(QStringLiteral("pub")) && pinned.start() && other.start());
+        const auto address = [](const FtpsTestServer& s) {
+            return *parseServerAddress(s.serverName().toStdString(), 0);
+        };
+        const std::string pin = pinned.publicKeyPin().toStdString();
+        QVERIFY(pinKey(address(pinned), {pin, pinned.fingerprint().toStdString()}));
+        QVERIFY(pinKey(address(other), {pin, pinned.fingerprint().toStdString()}));
+        QCOMPARE(pinnedKeysOf(address(pinned)).size(), std::size_t(1));
+
+        Client client(pinned.serverName(), pinned.user(), pinned.password());
+        QVERIFY(client.upload(QStringLiteral("/pub"), QStringLiteral("10.jpg"), "image").ok());
+        QCOMPARE(readFile(pinned.path(QStringLiteral("pub/10.jpg"))), QByteArray("image"));
+
+        Client impostor(other.serverName(), other.user(), other.password());
+        const FtpResult result = impostor.list(QStringLiteral("/"));
+        expectRefused(result, FailureReason::HostKeyChanged);
+        QVERIFY(result.offered);
+        QCOMPARE(int(result.offered->standing), int(ServerIdentity::Standing::Changed));
+        QCOMPARE(result.offered->fingerprint, other.fingerprint());
+        QCOMPARE(result.offered->trustedFingerprint, pinned.fingerprint());
+        QVERIFY(!sentLogin(other.commands()));
+    }
+
+    // The pin file is written by hand too: what cannot be read is passed over, never
+    // read as a pin.
+    void pinFileReadsWhatItCan_data()
+    {
+        const QByteArray pin = "sha256//" + QByteArray(32, '\x5a').toBase64();
+        const QByteArray print = QByteArray(32, '\xab').toHex(':').toUpper();
+        const QByteArray line = "cam.example.jp:21 " + pin + " " + print;
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("pins");
+        QTest::addColumn<bool>("fingerprint");
+        QTest::newRow("as written") << line + "\n" << 1 << true;
+        QTest::newRow("Notepad: BOM, CR LF, no last line end") << "\xEF\xBB\xBF# note\r\n" + line << 1 << true;
+        QTest::newRow("tabs, capitals") << "\tCAM.Example.JP:21\t" + pin + "\t\t" + print.toLower() + "\n" << 1 << true;
+        QTest::newRow("a note instead of the fingerprint") << "cam.example.jp:21 " + pin + " renewed in May\n"
+                                                           << 1 << false;
+        QTest::newRow("two lines") << line + "\n" + line + "\n" << 2 << true;
+        QTest::newRow("commented out") << "#" + line + "\n" << 0 << false;
+        QTest::newRow("no port") << "cam.example.jp " + pin + "\n" << 0 << false;
+        QTest::newRow("another port") << "cam.example.jp:990 " + pin + "\n" << 0 << false;
+        QTest::newRow("no pin") << QByteArray("cam.example.jp:21\n") << 0 << false;
+        QTest::newRow("pin cut short") << "cam.example.jp:21 " + pin.left(40) + "\n" << 0 << false;
+        QTest::newRow("pin not base64") << "cam.example.jp:21 sha256//" + QByteArray(43, '!') + "=\n" << 0 << false;
+        QTest::newRow("another hash") << "cam.example.jp:21 sha1//" + pin.mid(8) + "\n" << 0 << false;
+        QTest::newRow("binary") << QByteArray("cam.example.jp:21 \0\xff\x01 sha256//\n\0\0", 27) << 0 << false;
+    }
+    void pinFileReadsWhatItCan()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, pins);
+        QFETCH(bool, fingerprint);
+        const auto keys = pinnedKeysIn(text.toStdString(), "cam.example.jp:21");
+        QCOMPARE(int(keys.size()), pins);
+        for (const PinnedKey& key : keys) {
+            QCOMPARE(key.pin.size(), std::size_t(52));
+            QCOMPARE(key.fingerprint.empty(), !fingerprint);
+        }
+        // Pinning anew leaves one line for the server and every other line as it was.
+        const std::string written = withPinnedKey(text.toStdString(), "cam.example.jp:21", {"sha256//new", "AB"});
+        const auto rewritten = QString::fromStdString(written).split(QLatin1Char('\n'));
+        QCOMPARE(rewritten.filter(QStringLiteral("sha256//new")), QStringList{"cam.example.jp:21 sha256//new AB"});
+        QCOMPARE(pinnedKeysIn(written, "cam.example.jp:21").size(), std::size_t(0)); // "sha256//new" is no pin
+        QCOMPARE(pinnedKeysIn(written, "other.example:21").size(), std::size_t(0));
+        // A new file says what it holds.
+        QVERIFY(withPinnedKey({}, "cam.example.jp:21", {"sha256//new", ""}).starts_with("# "));
+    }
+
+    void hostKeyReplacesOnlyTheServersName()
+    {
+        // OpenSSH's hashed form of "[127.0.0.1]:2222": "|1|" salt "|" HMAC-SHA1.
+        const QByteArray salt("0123456789abcdefghij");
+        const QByteArray hashed =
+            "|1|" + salt.toBase64() + "|" +
+            QMessageAuthenticationCode::hash("[127.0.0.1]:2222", salt, QCryptographicHash::Sha1).toBase64();
+        const std::string text = "# mine\n"
+                                 "[127.0.0.1]:2222 ssh-ed25519 OLD\n"
+                                 "other.example,[127.0.0.1]:2222 ssh-rsa OLD2\n" +
+                                 hashed.toStdString() + " ssh-ed25519 OLD3\n" + "[127.0.0.1]:22222 ssh-ed25519 KEEP\n";
+        QCOMPARE(withHostKey(text, "[127.0.0.1]:2222", "[127.0.0.1]:2222 ssh-ed25519 NEW"),
+                 std::string("# mine\n"
+                             "other.example ssh-rsa OLD2\n"
+                             "[127.0.0.1]:22222 ssh-ed25519 KEEP\n"
+                             "[127.0.0.1]:2222 ssh-ed25519 NEW\n"));
+    }
+
+    // An SSH server's key is looked at on a connection that ends with the key exchange:
+    // new, known or changed, and never a login.
+    void hostKeyIsLookedAtWithoutALogin()
+    {
+        SKYLARK_SKIP_UNLESS_AVAILABLE(SftpTestServer);
+        SftpTestServer server;
+        QVERIFY(server.start());
+        const ServerAddress address = *parseServerAddress(server.serverName().toStdString(), 0);
+        std::string why;
+        const auto fresh = lookAtHostKey(address, &why);
+        QVERIFY2(fresh, why.c_str());
+        QCOMPARE(int(fresh->standing), int(ServerIdentity::Standing::New));
+        QCOMPARE(fresh->fingerprint, server.hostKeyFingerprint());
+        QVERIFY(!QFile::exists(knownHosts()));
+
+        const QString oldFingerprint = server.hostKeyFingerprint();
+        QVERIFY(trustIdentity(*fresh));
+        QVERIFY(!lookAtHostKey(address, &why));
+        QVERIFY2(why.empty(), why.c_str());
+
+        QVERIFY(server.changeHostKey());
+        const auto changed = lookAtHostKey(address, &why);
+        QVERIFY2(changed, why.c_str());
+        QCOMPARE(int(changed->standing), int(ServerIdentity::Standing::Changed));
+        QCOMPARE(changed->fingerprint, server.hostKeyFingerprint());
+        QCOMPARE(changed->trustedFingerprint, oldFingerprint);
+        QVERIFY2(server.events().filter(QStringLiteral("auth")).isEmpty(), qPrintable(server.events().join(" | ")));
     }
 
     // ---- SFTP ---------------------------------------------------------------------------

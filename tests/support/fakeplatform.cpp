@@ -66,6 +66,12 @@ MessageId FakePlatform::showMessage(const QString& text)
     return static_cast<MessageId>(messages.size());
 }
 
+bool FakePlatform::askYesNo(const QString& text, bool yesByDefault)
+{
+    questions.append({text, yesByDefault});
+    return !answers.isEmpty() && answers.takeFirst();
+}
+
 void FakePlatform::callAt(double at, QObject* context, std::function<void()> then)
 {
     if (context)

@@ -1,7 +1,7 @@
 #pragma once
 // The platform as tests see it: a clock they set and step, a record of every message
-// box (each answered at once with OK, closed or not), and an "end" that is recorded
-// instead of ending the test process.
+// box (each answered at once with OK, closed or not) and question (answered as the test
+// says, else いいえ), and an "end" that is recorded instead of ending the test process.
 
 #include "window/app/platform.h"
 
@@ -36,12 +36,19 @@ public:
     MessageId showMessage(const QString& text) override;
     void closeMessage(MessageId box) override { closed << messages.value(static_cast<qsizetype>(box) - 1); }
     void showMessageAndWait(const QString& text) override { showMessage(text); }
+    bool askYesNo(const QString& text, bool yesByDefault) override;
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
     void callAt(double at, QObject* context, std::function<void()> then) override;
 
     QStringList messages; // every box shown, in order; a box's id is its place here, from 1
     QStringList closed;   // the texts of those the program closed itself
+    struct Question {
+        QString text;
+        bool yesByDefault = false;
+    };
+    QList<Question> questions;
+    QList<bool> answers; // the next questions' answers, in order; いいえ once used up
     int endCalls = 0;
     QString folder;
 

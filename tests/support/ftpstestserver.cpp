@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -121,6 +122,34 @@ QByteArray FtpsTestServer::certificatePem() const
 {
     QFile f(certificatePath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+namespace {
+// The output of one openssl command (or a pipe of them, through the shell).
+QByteArray opensslOutput(const QString& script, const QString& certificate)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("sh"), certificate});
+    shell.waitForFinished(20000);
+    return shell.readAllStandardOutput().trimmed();
+}
+} // namespace
+
+QString FtpsTestServer::fingerprint() const
+{
+    // "sha256 Fingerprint=AB:CD:…"
+    const QByteArray line =
+        opensslOutput(QStringLiteral("openssl x509 -in \"$1\" -noout -fingerprint -sha256"), certificatePath());
+    return QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+}
+
+QString FtpsTestServer::publicKeyPin() const
+{
+    return QStringLiteral("sha256//") +
+           QString::fromLatin1(opensslOutput(QStringLiteral("openssl x509 -in \"$1\" -noout -pubkey | openssl pkey "
+                                                            "-pubin -outform der | openssl dgst -sha256 -binary | "
+                                                            "base64"),
+                                             certificatePath()));
 }
 
 QStringList FtpsTestServer::log() const

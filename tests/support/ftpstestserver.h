@@ -77,6 +77,11 @@ public:
     // The server's certificate (PEM), for ftp-ca.pem.
     QString certificatePath() const;
     QByteArray certificatePem() const;
+    // As openssl tells them, for comparison with the program's own reading: the
+    // certificate's SHA-256 fingerprint ("AB:CD:…"), and its public key as a pin line
+    // of ftp-pins.txt takes it ("sha256//…").
+    QString fingerprint() const;
+    QString publicKeyPin() const;
 
     // What reached the server, in order: commands ("AUTH TLS", "USER anonymous",
     // "PASS <password>" -- vsftpd never logs the password) and replies ("234 Proceed

@@ -28,6 +28,7 @@ public:
         shown << text;
         desktop.showMessageAndWait(text);
     }
+    bool askYesNo(const QString& text, bool yesByDefault) override { return desktop.askYesNo(text, yesByDefault); }
     void endProcess() override { ++endCalls; }
     QString applicationFolder() override { return folder; }
     // On the desktop's timers, as far ahead of now as `at` is of the test's clock.

@@ -1,5 +1,6 @@
 #include "sftptestserver.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -103,6 +104,14 @@ QString SftpTestServer::hostKey() const
     // "type base64 comment": the comment is not part of a known_hosts entry.
     const QStringList parts = QString::fromUtf8(f.readAll()).simplified().split(QLatin1Char(' '));
     return parts.size() >= 2 ? parts[0] + QLatin1Char(' ') + parts[1] : QString();
+}
+
+QString SftpTestServer::hostKeyFingerprint() const
+{
+    const QByteArray key = QByteArray::fromBase64(hostKey().section(QLatin1Char(' '), 1).toLatin1());
+    return QStringLiteral("SHA256:") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(key, QCryptographicHash::Sha256).toBase64(QByteArray::OmitTrailingEquals));
 }
 
 QString SftpTestServer::knownHostsName() const

@@ -64,6 +64,8 @@ public:
     QString hostKey() const;
     // The host as known_hosts names it: "[127.0.0.1]:port".
     QString knownHostsName() const;
+    // The host key's fingerprint as ssh prints it: "SHA256:" and unpadded base64.
+    QString hostKeyFingerprint() const;
 
     QStringList events() const;
     void clearEvents();

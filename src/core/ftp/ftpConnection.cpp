@@ -2,6 +2,7 @@
 
 #include "core/base/eventLog.h"
 #include "core/base/fileName.h"
+#include "core/ftp/serverProbe.h"
 
 #include <cstdio>
 #include <cstring>
@@ -334,7 +335,59 @@ FtpResult FtpConnection::login()
         if (curl_easy_getinfo(m_curl.get(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry)
             m_currentFolder = resolveRemotePath("/", entry);
     }
-    return resultOf(rc);
+    FtpResult result = resultOf(rc);
+    result.offered = offeredAtLogin(result);
+    return result;
+}
+
+std::shared_ptr<const ServerIdentity> FtpConnection::offeredAtLogin(const FtpResult& result) const
+{
+    using Standing = ServerIdentity::Standing;
+    if (isSftp()) {
+        const auto& key = m_secure.offeredHostKey();
+        if (key && (key->standing == Standing::Changed || key->standing == Standing::RecordedNew))
+            return std::make_shared<const ServerIdentity>(*key);
+        return nullptr;
+    }
+    if (!result.reason || cancelled())
+        return nullptr;
+    ServerIdentity offered;
+    switch (*result.reason) {
+    case FailureReason::UnknownAuthority:
+        offered.standing = Standing::NotVouchedFor;
+        break;
+    case FailureReason::CertificateName:
+        offered.standing = Standing::OtherName;
+        break;
+    case FailureReason::CertificateDate:
+        offered.standing = Standing::OutOfDate;
+        break;
+    case FailureReason::HostKeyChanged:
+        offered.standing = Standing::Changed;
+        break;
+    default:
+        return nullptr;
+    }
+    // The refused handshake left nothing to read: the certificate is fetched anew.
+    std::string why;
+    const std::optional<Certificate> certificate = fetchCertificate(m_settings.server, &why);
+    if (!certificate) {
+        eventlog::warning(QStringLiteral("connect: the certificate of %1 could not be read again to be shown: %2")
+                              .arg(QString::fromStdString(pinnedKeyName(m_settings.server)),
+                                   eventlog::quoteOutside(QString::fromStdString(why))));
+        return nullptr;
+    }
+    offered.kind = ServerIdentity::Kind::Certificate;
+    offered.server = m_settings.server;
+    offered.certificate = certificate;
+    offered.fingerprint = certificateFingerprint(certificate->der);
+    offered.pin = publicKeyPin(certificate->publicKey);
+    if (offered.standing == Standing::Changed && !m_secure.pins().empty()) {
+        const PinnedKey& pinned = m_secure.pins().front();
+        offered.trustedFingerprint =
+            QString::fromStdString(pinned.fingerprint.empty() ? pinned.pin : pinned.fingerprint);
+    }
+    return std::make_shared<const ServerIdentity>(std::move(offered));
 }
 
 FtpResult FtpConnection::changeFolder(std::string_view path)

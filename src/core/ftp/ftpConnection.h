@@ -70,6 +70,10 @@ struct FtpResult {
     // An upload got under way before it failed: the server said it would take the data
     // (a 1xx reply), or bytes of the file went out. False for a refusal of the command.
     bool dataBegan = false;
+    // A login's server when its trust was in question: the certificate that was refused
+    // (read on a connection of its own, serverProbe.h) or the host key that was refused
+    // or recorded as new.
+    std::shared_ptr<const ServerIdentity> offered = nullptr;
 
     bool ok() const { return status == FtpStatus::Ok; }
 };
@@ -101,7 +105,9 @@ public:
     FtpConnection(const FtpConnection&) = delete;
     FtpConnection& operator=(const FtpConnection&) = delete;
 
-    // Logs in and stays connected; the current folder becomes the login folder.
+    // Logs in and stays connected; the current folder becomes the login folder. When
+    // the server's certificate or host key was refused, or a host key recorded as new,
+    // the result says which it was (offered).
     FtpResult login();
 
     const std::string& currentFolder() const { return m_currentFolder; }
@@ -148,6 +154,7 @@ private:
     SlistPtr leadingCommand(const std::string& folder) const;
     bool serverHasMlst();
     FtpResult resultOf(CURLcode rc);
+    std::shared_ptr<const ServerIdentity> offeredAtLogin(const FtpResult& result) const;
     bool cancelled() const { return m_cancel && m_cancel->cancelled(); }
     static int onDebug(CURL* curl, curl_infotype type, char* data, size_t size, void* self);
     static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);

@@ -4,6 +4,7 @@
 #include "core/ftp/cancellation.h"
 #include "core/ftp/modWinInet.h"
 #include "core/ftp/secureOptions.h"
+#include "core/ftp/serverProbe.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -36,6 +37,7 @@ FtpFailure lastFailure(const char* call)
     failure.code = wininet::GetLastError();
     failure.call = QString::fromLatin1(call);
     failure.libraryText = QString::fromStdString(lastLibraryErrorText());
+    failure.offered = lastOfferedIdentity();
     failure.reply = lastResponse();
     return failure;
 }
@@ -90,10 +92,15 @@ std::optional<FtpFailure> FtpSession::connect(const QString& server, const QStri
     m_directUploads = false;
     m_server = server;
     m_folder.clear();
-    const QString event =
+    QString event =
         QStringLiteral("connect: server=%1 user=%2 passive=%3 result=%4 took=%5")
             .arg(eventlog::quote(server), eventlog::quote(user), passive ? QStringLiteral("yes") : QStringLiteral("no"),
                  outcome(failure), eventlog::took(watch));
+    // Nobody was asked about a server never seen before: the log keeps what was taken.
+    if (const auto recorded = lastOfferedIdentity();
+        !failure && recorded && recorded->standing == ServerIdentity::Standing::RecordedNew)
+        event += QStringLiteral(" hostkey=%1 recorded in %2")
+                     .arg(eventlog::quote(describeIdentity(*recorded)), QLatin1String(kKnownHostsFile));
     failure ? eventlog::warning(event) : eventlog::info(event);
     return failure;
 }
@@ -293,11 +300,15 @@ std::optional<FtpFailure> FtpSession::putAtomically(const QString& localFile, co
 QString FtpSession::describe(const FtpFailure& failure)
 {
     const ServerReply& reply = failure.reply;
-    return QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
-        .arg(failure.call)
-        .arg(failure.code)
-        .arg(QLatin1String(errorName(failure.code)), eventlog::quoteOutside(failure.libraryText),
-             eventlog::quoteOutside(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+    QString text =
+        QStringLiteral("call=%1 code=%2 %3 libcurl=%4 reply=%5")
+            .arg(failure.call)
+            .arg(failure.code)
+            .arg(QLatin1String(errorName(failure.code)), eventlog::quoteOutside(failure.libraryText),
+                 eventlog::quoteOutside(reply.text.isEmpty() && reply.code ? QString::number(reply.code) : reply.text));
+    if (failure.offered)
+        text += QStringLiteral(" offered=") + eventlog::quote(describeIdentity(*failure.offered));
+    return text;
 }
 
 QString FtpSession::brief(const FtpFailure& failure)
@@ -317,4 +328,23 @@ QString FtpSession::brief(const FtpFailure& failure)
 void FtpSession::useTrustFolder(const QString& folder)
 {
     setTrustFolder(folder.toStdString());
+}
+
+std::optional<ServerIdentity> FtpSession::lookAtHostKey(const QString& server)
+{
+    const auto address = parseServerAddress(server.toLocal8Bit().toStdString(), 0, INTERNET_DEFAULT_FTP_PORT);
+    if (!address || address->scheme != Scheme::Sftp)
+        return std::nullopt;
+    std::string why;
+    std::optional<ServerIdentity> offered = ::lookAtHostKey(*address, &why);
+    if (offered)
+        eventlog::info(QStringLiteral("trust: server=%1 offers %2, %3")
+                           .arg(eventlog::quote(server), eventlog::quote(describeIdentity(*offered)),
+                                offered->standing == ServerIdentity::Standing::New
+                                    ? QStringLiteral("a key not yet in known_hosts")
+                                    : QStringLiteral("not the key known_hosts holds")));
+    else if (!why.empty())
+        eventlog::info(QStringLiteral("trust: server=%1 host key not seen: %2")
+                           .arg(eventlog::quote(server), eventlog::quoteOutside(QString::fromStdString(why))));
+    return offered;
 }

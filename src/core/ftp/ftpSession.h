@@ -8,12 +8,14 @@
 // WinInet-shaped layer below stays out of the window's sight: nothing here exposes its
 // handles or its last-error state.
 
+#include "core/ftp/serverIdentity.h"
 #include "core/ftp/winInetCodes.h"
 
 #include <QList>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 // The server's reply: its code and its text (lines joined by "\n").
@@ -31,6 +33,9 @@ struct FtpFailure {
     QString call; // "InternetOpen", "InternetConnect", "FtpFindFirstFile", ...
     ServerReply reply;
     QString libraryText;
+    // A connect refused for the server's certificate or host key: what it offered, to
+    // be named in the log and, on the operator's Connect, trusted if the operator says so.
+    std::shared_ptr<const ServerIdentity> offered = nullptr;
 };
 
 // One entry of a folder listing.
@@ -58,7 +63,8 @@ public:
     // Opens the Internet handle, direct or through the proxy when one is given.
     std::optional<FtpFailure> openInternet(const QString& proxy);
 
-    // Logs in. On failure the session stays closed.
+    // Logs in. On failure the session stays closed. The log names the certificate or
+    // host key that failed it, and a host key recorded as the first of a server.
     std::optional<FtpFailure> connect(const QString& server, const QString& user, const QString& password,
                                       bool passive);
     // Ends the session; the Internet handle stays open, so the window can connect again.
@@ -89,9 +95,15 @@ public:
     // server's reply ("FtpPutFile 451 Local error in processing."), or the call and the
     // error's name.
     static QString brief(const FtpFailure& failure);
-    // The folder whose ftp-ca.pem and known_hosts say which servers are trusted, for
-    // every session of the process.
+    // The folder whose ftp-ca.pem, ftp-pins.txt and known_hosts say which servers are
+    // trusted, for every session of the process.
     static void useTrustFolder(const QString& folder);
+
+    // An SFTP server's host key, when known_hosts does not hold it (New) or holds another
+    // one (Changed), looked at without logging in (serverProbe.h). Nothing for a known
+    // key, for a server of another scheme, and when no key could be seen (the log says
+    // why): the connect then finds out for itself.
+    static std::optional<ServerIdentity> lookAtHostKey(const QString& server);
 
 private:
     std::optional<FtpFailure> putAtomically(const QString& localFile, const QString& remoteName,

@@ -21,14 +21,16 @@ namespace {
 thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastResponse;
 thread_local std::int32_t t_lastResponseCode = 0;
-thread_local std::string t_lastLibraryError; // libcurl's words for the last failed request
-thread_local bool t_lastDataBegan = false;   // the last request's upload had got under way
+thread_local std::string t_lastLibraryError;                      // libcurl's words for the last failed request
+thread_local bool t_lastDataBegan = false;                        // the last request's upload had got under way
+thread_local std::shared_ptr<const ServerIdentity> t_lastOffered; // the last login's server, when in question
 
 bool fail(std::uint32_t code)
 {
     t_lastError = code;
     t_lastLibraryError.clear();
     t_lastDataBegan = false;
+    t_lastOffered.reset();
     return false;
 }
 
@@ -102,6 +104,7 @@ bool finish(const FtpResult& result)
     t_lastError = result.reason ? errorCodeOf(*result.reason) : errorFor(result.status);
     t_lastLibraryError = result.libraryError;
     t_lastDataBegan = result.dataBegan;
+    t_lastOffered = result.offered;
     return result.ok();
 }
 
@@ -397,6 +400,11 @@ int openInternetHandleCount()
 std::string lastLibraryErrorText()
 {
     return t_lastLibraryError;
+}
+
+std::shared_ptr<const ServerIdentity> lastOfferedIdentity()
+{
+    return t_lastOffered;
 }
 
 bool lastUploadBegan()

@@ -13,6 +13,7 @@
 #include "core/ftp/winInetCodes.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The calls and records are the platform's names too (GetLastError, FILETIME,
@@ -103,6 +104,11 @@ std::uint32_t errorCodeOf(FailureReason reason);
 // 127.0.0.1 port 21 after 0 ms: Couldn't connect to server"); empty when that call
 // failed before it reached libcurl.
 std::string lastLibraryErrorText();
+
+// What the server of this thread's last InternetConnectA proved itself with, when its
+// trust was in question: the certificate or host key that failed the connect, or a host
+// key it recorded as the first of a server never seen. Null otherwise.
+std::shared_ptr<const ServerIdentity> lastOfferedIdentity();
 
 // Whether this thread's last failed FtpPutFileA had got under way (the server took the
 // STOR, or bytes of the file went out) before it failed; false when the server refused

@@ -1,9 +1,10 @@
 #include "core/ftp/secureOptions.h"
 
 #include "core/base/fileName.h"
+#include "core/ftp/knownHosts.h"
+#include "core/ftp/trustFile.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 
 #include <cctype>
 #include <cstdio>
@@ -14,13 +15,6 @@ namespace {
 
 std::mutex g_trustMutex;
 std::string g_trustFolder;
-
-std::string inTrustFolder(const std::string& folder, const char* file)
-{
-    if (folder.empty())
-        return {};
-    return (std::filesystem::path(folder) / file).string();
-}
 
 // OpenSSL's certificate verification results (X509_V_ERR_*), as libcurl reports them.
 constexpr long kVerifyOk = 0;
@@ -98,12 +92,6 @@ QByteArray keyBlob(const curl_khkey& key)
     if (key.len == 0) // libcurl's other form: base64, zero-terminated
         return QByteArray::fromBase64(QByteArray(key.key));
     return QByteArray(key.key, static_cast<qsizetype>(key.len));
-}
-
-std::string fingerprint(const QByteArray& blob)
-{
-    const QByteArray hash = QCryptographicHash::hash(blob, QCryptographicHash::Sha256);
-    return "SHA256:" + hash.toBase64(QByteArray::OmitTrailingEquals).toStdString();
 }
 
 // When a file was last seen changed: its size and time, or nothing for a missing file.
@@ -198,18 +186,13 @@ std::string sftpQuoted(std::string_view path)
     return out;
 }
 
-SecureChannel::SecureChannel(const ServerAddress& server) : m_server(server) {}
+SecureChannel::SecureChannel(const ServerAddress& server, HostKeyPolicy policy) : m_server(server), m_policy(policy) {}
 
 std::string SecureChannel::knownHostsName() const
 {
     // The name as libcurl hands it to libssh2: lower case (the URL's host is), without
     // an IPv6 zone.
-    std::string host = m_server.host.substr(0, m_server.host.find('%'));
-    for (char& c : host)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (m_server.port == 22)
-        return host;
-    return "[" + host + "]:" + std::to_string(m_server.port);
+    return ::knownHostsName(m_server);
 }
 
 void applyTrustedCertificates(CURL* curl)
@@ -231,7 +214,7 @@ void applyTrustedCertificates(CURL* curl)
         curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     if (!bundleThere)
         curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
-    const std::string ca = inTrustFolder(folder, kTrustedCertificatesFile);
+    const std::string ca = trustFilePath(folder, kTrustedCertificatesFile);
     if (ca.empty() || !std::filesystem::exists(filename::path(ca), ec))
         return;
     // Setting the CA file replaces libcurl's default bundle, but not its CA folder,
@@ -272,6 +255,18 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
         // 9 runs in 10 of list and three uploads failed against vsftpd, none with 1.2.
         curl_easy_setopt(curl, CURLOPT_SSLVERSION,
                          static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+        // A server the operator trusted by its key is checked by its key alone: the pin
+        // is the check, so the authority and the name are not asked about.
+        m_pins = pinnedKeysOf(m_server);
+        if (!m_pins.empty()) {
+            std::string pins;
+            for (const PinnedKey& key : m_pins)
+                pins += (pins.empty() ? "" : ";") + key.pin;
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, pins.c_str());
+            return;
+        }
         applyTrustedCertificates(curl);
         return;
     }
@@ -283,9 +278,10 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
     // The callback only runs with a known_hosts file named, so one is always named,
     // if only an empty one: without a trust folder every key is unknown and cannot be
     // recorded, which refuses the server.
-    m_knownHosts = inTrustFolder(folder, kKnownHostsFile);
+    m_knownHosts = trustFilePath(folder, kKnownHostsFile);
     m_hostKey = HostKey::Unchecked;
     m_hostKeyNote.clear();
+    m_offered.reset();
     // libssh2 opens known_hosts by a narrow name. A name it cannot open would read as an
     // empty file and let any key in as new: the null device stands in, and the check
     // refuses every key.
@@ -304,7 +300,7 @@ void SecureChannel::apply(CURL* curl, long stallSeconds)
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 }
 
-int SecureChannel::onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match, void* clientp)
+int SecureChannel::onHostKey(CURL*, const curl_khkey* known, const curl_khkey* found, curl_khmatch match, void* clientp)
 {
     auto* self = static_cast<SecureChannel*>(clientp);
     const QByteArray blob = found ? keyBlob(*found) : QByteArray();
@@ -315,15 +311,37 @@ int SecureChannel::onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, 
                               " cannot be checked";
         return CURLKHSTAT_REJECT;
     }
+    if (found) {
+        ServerIdentity offered;
+        offered.kind = ServerIdentity::Kind::HostKey;
+        offered.server = self->m_server;
+        offered.keyType = QString::fromStdString(keyTypeOf(blob, found->keytype));
+        offered.key = blob;
+        offered.fingerprint = hostKeyFingerprint(blob);
+        if (match == CURLKHMATCH_MISSING) {
+            offered.standing = ServerIdentity::Standing::New;
+        } else if (match != CURLKHMATCH_OK) {
+            offered.standing = ServerIdentity::Standing::Changed;
+            const QByteArray recorded = known ? keyBlob(*known) : QByteArray();
+            offered.trustedFingerprint = recorded.isEmpty() ? QStringLiteral("?") : hostKeyFingerprint(recorded);
+        }
+        if (match != CURLKHMATCH_OK)
+            self->m_offered = offered;
+    }
     switch (match) {
     case CURLKHMATCH_OK:
         self->m_hostKey = HostKey::Known;
-        return CURLKHSTAT_FINE;
+        return self->m_policy == HostKeyPolicy::LookOnly ? CURLKHSTAT_REJECT : CURLKHSTAT_FINE;
     case CURLKHMATCH_MISSING:
+        if (self->m_policy == HostKeyPolicy::LookOnly) {
+            self->m_hostKey = HostKey::NotRecorded;
+            return CURLKHSTAT_REJECT;
+        }
         // libcurl could add the line itself, but without the port, which OpenSSH
         // reads as the server on port 22.
         if (found && self->record(*found)) {
             self->m_hostKey = HostKey::Recorded;
+            self->m_offered->standing = ServerIdentity::Standing::RecordedNew;
             return CURLKHSTAT_FINE;
         }
         self->m_hostKey = HostKey::NotRecorded;
@@ -332,7 +350,8 @@ int SecureChannel::onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, 
         self->m_hostKey = HostKey::Changed;
         self->m_hostKeyNote = "host key of " + self->knownHostsName() + " differs from the one in " + kKnownHostsFile +
                               " (the server offers " +
-                              (found ? keyTypeOf(blob, found->keytype) + " " + fingerprint(blob) : std::string("?")) +
+                              (found ? keyTypeOf(blob, found->keytype) + " " + hostKeyFingerprint(blob).toStdString()
+                                     : std::string("?")) +
                               ")";
         return CURLKHSTAT_REJECT;
     }
@@ -358,8 +377,7 @@ bool SecureChannel::record(const curl_khkey& key)
             newlineFirst = std::fgetc(existing) != '\n';
         std::fclose(existing);
     }
-    const std::string line = std::string(newlineFirst ? "\n" : "") + knownHostsName() + " " + type + " " +
-                             blob.toBase64().toStdString() + "\n";
+    const std::string line = std::string(newlineFirst ? "\n" : "") + hostKeyLine(knownHostsName(), type, blob) + "\n";
     std::FILE* f = filename::open(m_knownHosts, "ab");
     bool ok = f && std::fwrite(line.data(), 1, line.size(), f) == line.size();
     if (f)
@@ -429,6 +447,12 @@ std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc, std
     case CURLE_USE_SSL_FAILED:
         return SecureFailure{FailureReason::Channel, 0,
                              !libraryText.empty() ? reason : std::string("the server refused TLS (AUTH TLS)")};
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        if (m_pins.empty())
+            return SecureFailure{FailureReason::Channel, 0, reason};
+        return SecureFailure{FailureReason::HostKeyChanged, 0,
+                             "the key of " + pinnedKeyName(m_server) +
+                                 "'s certificate differs from the one pinned in " + kPinnedKeysFile};
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CERTPROBLEM:
@@ -438,7 +462,6 @@ std::optional<SecureFailure> SecureChannel::failure(CURL* curl, CURLcode rc, std
     case CURLE_SSL_SHUTDOWN_FAILED:
     case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
         return SecureFailure{FailureReason::Channel, 0, reason};
     default:

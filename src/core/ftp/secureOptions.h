@@ -6,10 +6,15 @@
 // Trust lives in the trust folder, the folder of ftp.txt (setTrustFolder):
 //   ftp-ca.pem   certificates (PEM) trusted in addition to the system's CA store, so a
 //                server with a self-signed certificate or a private CA can be trusted;
+//   ftp-pins.txt servers trusted by their certificate's public key instead
+//                (pinnedKeys.h): such a server's key must match, and nothing else about
+//                its certificate is checked;
 //   known_hosts  SSH host keys in OpenSSH's format. The key of a server not in the file
 //                is recorded at the first connect; a key that differs from the recorded
 //                one is refused (OpenSSH's StrictHostKeyChecking=accept-new). Entries
-//                read "host key" for port 22 and "[host]:port key" otherwise.
+//                read "host key" for port 22 and "[host]:port key" otherwise. A channel
+//                that only looks (HostKeyPolicy::LookOnly) records nothing and refuses
+//                every key, known ones included.
 // Without a trust folder no extra certificate is trusted and no SFTP server either.
 //
 // Failures (SecureChannel::failure): the reason, the reply code that the caller is to
@@ -19,6 +24,7 @@
 //   ftpes, ftps
 //     certificate expired or not yet valid             CertificateDate  (12037)    0  libcurl's reason
 //     certificate not for this host name               CertificateName  (12038)    0  libcurl's reason
+//     key differs from the one pinned in ftp-pins.txt  HostKeyChanged   (12169)    0  host and pin file
 //     unknown or untrusted CA, self-signed certificate UnknownAuthority (12045)    0  libcurl's reason
 //     ftp-ca.pem unreadable                            UnknownAuthority (12045)    0  libcurl's reason
 //     server refused AUTH TLS, handshake failed,       Channel          (12157)    0  libcurl's reason
@@ -39,7 +45,9 @@
 // The password is never sent before trust is settled: libcurl checks the certificate
 // or the host key before USER/PASS or the SSH password request.
 
+#include "core/ftp/pinnedKeys.h"
 #include "core/ftp/serverAddress.h"
+#include "core/ftp/serverIdentity.h"
 
 #include <curl/curl.h>
 
@@ -49,6 +57,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Why a secure request failed, where libcurl's code alone does not say.
 enum class FailureReason {
@@ -56,7 +65,7 @@ enum class FailureReason {
     CertificateName,  // issued for another host name
     UnknownAuthority, // no trusted authority vouches for it
     Channel,          // TLS or SSH could not be set up
-    HostKeyChanged,   // the SSH host key differs from the recorded one
+    HostKeyChanged,   // the SSH host key or a certificate's key differs from the recorded one
     LoginRefused,     // the SSH server refused the login
     Refused,          // the SSH server refused a folder, a file or a rename
     Stalled,          // nothing moved for the stall bound
@@ -94,7 +103,11 @@ std::string sftpQuoted(std::string_view path);
 // as long as the session's easy handle: libcurl calls back into it during requests.
 class SecureChannel {
 public:
-    explicit SecureChannel(const ServerAddress& server);
+    enum class HostKeyPolicy {
+        RecordNew, // the first key of a server not in known_hosts is recorded and accepted
+        LookOnly,  // every key is refused once seen: see offeredHostKey()
+    };
+    explicit SecureChannel(const ServerAddress& server, HostKeyPolicy policy = HostKeyPolicy::RecordNew);
     SecureChannel(const SecureChannel&) = delete;
     SecureChannel& operator=(const SecureChannel&) = delete;
 
@@ -113,6 +126,16 @@ public:
     // "host" or "[host]:port".
     std::string knownHostsName() const;
 
+    // The host key the last request's server offered, when it is news: not in
+    // known_hosts (New, or RecordedNew once recorded) or not the one recorded there
+    // (Changed). Nothing for a known key and before any key was seen.
+    const std::optional<ServerIdentity>& offeredHostKey() const { return m_offered; }
+    // The last request's server offered a key that known_hosts holds.
+    bool hostKeyKnown() const { return m_hostKey == HostKey::Known; }
+    // The pins the last request checked the server's certificate against; empty when it
+    // has none and the certificate was checked as usual.
+    const std::vector<PinnedKey>& pins() const { return m_pins; }
+
     // The stall check apply() sets as the handle's progress callback, for a caller
     // that sets a progress callback of its own to call on.
     static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
@@ -124,6 +147,9 @@ private:
     bool record(const curl_khkey& key);
 
     ServerAddress m_server;
+    HostKeyPolicy m_policy;
+    std::vector<PinnedKey> m_pins; // of the last apply(); empty: none
+    std::optional<ServerIdentity> m_offered;
     std::string m_knownHosts;      // path of known_hosts at the last apply; empty: none
     bool m_knownHostsNamed = true; // libssh2 can open m_knownHosts by its narrow name
     HostKey m_hostKey = HostKey::Unchecked;

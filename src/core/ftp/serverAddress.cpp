@@ -184,6 +184,14 @@ std::string percentEncode(std::string_view segment)
     return out;
 }
 
+std::string trustHostName(const ServerAddress& server)
+{
+    std::string host = server.host.substr(0, server.host.find('%'));
+    for (char& c : host)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return host;
+}
+
 std::string ftpServerUrl(const ServerAddress& server)
 {
     std::string url(urlSchemeOf(server.scheme));

@@ -33,6 +33,10 @@ int defaultPortOf(Scheme scheme, int ftpDefaultPort = 21);
 // that would change the meaning of a URL.
 std::optional<ServerAddress> parseServerAddress(std::string_view name, int explicitPort, int defaultPort = 21);
 
+// The host as the files of trusted servers (known_hosts, the pin file) name it: in
+// lower case, without an IPv6 zone.
+std::string trustHostName(const ServerAddress& server);
+
 // Resolves a remote path against the current folder. "\" counts as "/", "." and ".."
 // are folded lexically ("/.." stays "/"). The result is absolute, without a trailing
 // slash except for the root itself.

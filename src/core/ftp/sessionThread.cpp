@@ -68,6 +68,12 @@ SessionThread::putFile(const QString& localFile, const QString& remoteName, std:
     });
 }
 
+SessionThread::Call<std::optional<ServerIdentity>> SessionThread::lookAtHostKey(const QString& server)
+{
+    return call<std::optional<ServerIdentity>>(QStringLiteral("host key of ") + server,
+                                               [=](FtpSession&) { return FtpSession::lookAtHostKey(server); });
+}
+
 std::optional<FtpFailure> SessionThread::openInternetNow(const QString& proxy)
 {
     using Opened = std::pair<std::optional<FtpFailure>, std::int32_t>;

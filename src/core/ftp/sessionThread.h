@@ -62,6 +62,9 @@ public:
     Call<ListResult> list();
     Call<std::optional<FtpFailure>> putFile(const QString& localFile, const QString& remoteName,
                                             std::int32_t transferType);
+    // An SFTP server's host key when known_hosts does not hold it or holds another one
+    // (FtpSession::lookAtHostKey); nothing is sent of a login.
+    Call<std::optional<ServerIdentity>> lookAtHostKey(const QString& server);
 
     // Opens the Internet handle and waits for it: the start-up's one call, which does
     // not reach the network. A fault on the session's thread is thrown here; a thread

@@ -107,6 +107,11 @@ private:
     // The FTP session and the remote tree.
     // Why it failed, if it did (the operator has been told).
     Task<std::optional<FtpFailure>> ConnectSession(QString server, QString user, QString password);
+    // The operator's Connect alone: whether an SFTP server's host key is trusted, asking
+    // the operator when it is new or changed (before any login), and whether what a
+    // server offered is trusted now, asking likewise.
+    Task<bool> hostKeyTrusted(QString server);
+    bool trustOffered(const ServerIdentity& offered);
     void CloseSession();
     // Closes the FTP session, empties the listing, takes the server out of the tree
     // and returns the controls to their not-connected state.

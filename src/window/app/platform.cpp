@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -143,6 +144,37 @@ void DesktopPlatform::showMessageAndWait(const QString& text)
     QEventLoop wait;
     QObject::connect(box, &QDialog::finished, &wait, &QEventLoop::quit);
     wait.exec();
+}
+
+bool DesktopPlatform::askYesNo(const QString& text, bool yesByDefault)
+{
+    if (m_endRequested) {
+        eventlog::info(QStringLiteral("box: not asked %1 (the program is ending)").arg(eventlog::quote(text)));
+        return false;
+    }
+    // The lines stay as the asker broke them: a plain box wraps a long line at its
+    // colons, and a fingerprint is to be read on one line.
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Skylark"),
+                    QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>"));
+    box.setTextFormat(Qt::RichText);
+    // Y and N answer it from the keyboard, as in the system's own Japanese boxes.
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(yesByDefault ? yes : no);
+    box.setEscapeButton(no);
+    // Among the open boxes, so that an end request closes it as it closes them (with
+    // no answer, which is いいえ).
+    const MessageId id = ++m_lastId;
+    m_openBoxes.append({id, &box});
+    eventlog::info(QStringLiteral("box: asked %1 (%2 open)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
+    // The one box that is waited for while the window runs: the operator's Connect asks,
+    // and only the operator's (the hourly upload never asks).
+    box.exec();
+    m_openBoxes.removeIf([id](const OpenBox& open) { return open.id == id; });
+    const bool answer = box.clickedButton() == yes;
+    eventlog::info(QStringLiteral("box: answered %1 to %2")
+                       .arg(answer ? QStringLiteral("yes") : QStringLiteral("no"), eventlog::quote(text)));
+    return answer;
 }
 
 #ifdef Q_OS_UNIX

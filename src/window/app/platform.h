@@ -39,6 +39,13 @@ public:
     // the program ends, which the operator must be given time to read.
     virtual void showMessageAndWait(const QString& text) = 0;
 
+    // A modal question with the buttons はい(Y) and いいえ(N), titled "Skylark", for the
+    // operator's Connect alone (whether to trust a server): true for はい. Its lines are
+    // shown as the text breaks them, never wrapped. The default button is はい when
+    // yesByDefault, else いいえ. A box closed without an answer, or not shown because
+    // the program is ending, is いいえ.
+    virtual bool askYesNo(const QString& text, bool yesByDefault) = 0;
+
     // Ends the process at once: no unload handling, no message.
     virtual void endProcess() = 0;
 
@@ -65,6 +72,7 @@ public:
     MessageId showMessage(const QString& text) override;
     void closeMessage(MessageId box) override;
     void showMessageAndWait(const QString& text) override;
+    bool askYesNo(const QString& text, bool yesByDefault) override;
     void endProcess() override;
     QString applicationFolder() override;
     void callAt(double at, QObject* context, std::function<void()> then) override;

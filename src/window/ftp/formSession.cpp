@@ -21,7 +21,14 @@ Task<> FTPform::cmdConnect_Click()
         m_platform.showMessage(kEnterServerUserPassword);
         co_return;
     }
-    co_await ConnectSession(server, user, password);
+    const bool trusted = co_await hostKeyTrusted(server);
+    if (!trusted || m_session.connected())
+        co_return;
+    const std::optional<FtpFailure> failure = co_await ConnectSession(server, user, password);
+    // Refused for a certificate or host key the operator may trust now: the one box this
+    // Connect shows. The hourly connect may have come in while it was open.
+    if (failure && failure->offered && trustOffered(*failure->offered) && !m_session.connected())
+        co_await ConnectSession(server, user, password);
 }
 
 Task<std::optional<FtpFailure>> FTPform::ConnectSession(QString server, QString user, QString password)
