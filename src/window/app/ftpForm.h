@@ -107,6 +107,9 @@ private:
     // The FTP session and the remote tree.
     // Why it failed, if it did (the operator has been told).
     Task<std::optional<FtpFailure>> ConnectSession(QString server, QString user, QString password);
+    // A session just opened, as Connect shows it: the controls of a connected client,
+    // the server in the tree, and its starting folder under it.
+    Task<> showNewSession(QString server);
     // The operator's Connect alone: whether an SFTP server's host key is trusted, asking
     // the operator when it is new or changed (before any login), and whether what a
     // server offered is trusted now, asking likewise.

@@ -39,12 +39,17 @@ Task<std::optional<FtpFailure>> FTPform::ConnectSession(QString server, QString 
         ErrorOut(*failure);
         co_return failure;
     }
+    co_await showNewSession(server);
+    co_return std::nullopt;
+}
+
+Task<> FTPform::showNewSession(QString server)
+{
     EnableUI(true);
     ShowListing(server, server);
     co_await ListRemoteDir(QString());
     if (!m_session.listing().isEmpty())
         ShowListing(server, server);
-    co_return std::nullopt;
 }
 
 Task<> FTPform::cmdDisconnect_Click()

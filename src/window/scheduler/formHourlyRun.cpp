@@ -127,11 +127,7 @@ Task<> FTPform::runHourly(HourlyRun run)
                     EnableUI(true);
                 break;
             case HourlyStep::List:
-                // As the Connect button shows a new session: the server, then its folder.
-                ShowListing(server, server);
-                co_await ListRemoteDir(QString());
-                if (!m_session.listing().isEmpty())
-                    ShowListing(server, server);
+                co_await showNewSession(server); // as the Connect button shows it
                 break;
             case HourlyStep::ChangeFolder:
                 failure = co_await m_session.changeFolder(folderChangeTarget(server, run.image.folder));
