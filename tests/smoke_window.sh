@@ -10,7 +10,8 @@
 # 3, that Connect lists the server's folder, that the manual transfer lands the hour's
 # image byte-identical once the hourly upload is armed (which names it), that the
 # settings save writes ftp.txt, and that End ends the program within a second; over
-# SFTP also that the server's key was recorded in known_hosts. Against vsftpd with a
+# SFTP also that Connect asked about the server's key before any login and recorded it
+# in known_hosts on Y. Against vsftpd with a
 # self-signed certificate for another name (when it can run: it needs root) whose key
 # is not the pinned one, Connect asks once whether to trust it, Y pins its key in
 # ftp-pins.txt and connects, and the manual transfer lands over TLS. The clicks go to
@@ -121,7 +122,24 @@ answer_box() {
   within 50 closed_now "$1" || fail "the box saying $1 did not close on Return"
 }
 
+# The question, the one box that asks: given the keyboard and answered はい with Y.
+answer_yes() {
+  sleep 0.5
+  local box
+  box=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | grep -vx "$window" | head -n1 || true)
+  [ -z "$box" ] || xdotool windowfocus "$box" 2>/dev/null || true
+  xdotool key y
+  within 50 logged 'box: answered yes' || fail "Y did not answer the question"
+}
+
 click 96 172 # Connect
+if $sftp; then
+  # A server never seen: its key is shown and recorded only on はい, before any login.
+  within 300 logged 'box: asked "このサーバーのホスト鍵はまだ記録されていません' ||
+    fail "Connect did not ask about the SFTP server's host key"
+  ! grep -q '^auth ' "$work/commands.log" || fail "the login reached the SFTP server before the answer"
+  answer_yes
+fi
 listed() { grep -qE '^(MLSD|LIST|NLST|opendir)( |$)' "$work/commands.log"; }
 within 300 listed || fail "Connect did not list the server's folder"
 echo "smoke: Connect listed the server's folder"
@@ -187,11 +205,7 @@ if [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/vsftpd ]; then
   logged "offered=\"certificate SHA-256 " || fail "the log does not name the offered certificate's fingerprint"
   grep -q 'FTP command: Client "[^"]*", "\(USER\|PASS\)' "$work/ftps/vsftpd.log" &&
     fail "the login reached the server before the answer"
-  sleep 0.5
-  box=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | grep -vx "$window" | head -n1 || true)
-  [ -z "$box" ] || xdotool windowfocus "$box" 2>/dev/null || true
-  xdotool key y
-  within 50 logged 'box: answered yes' || fail "Y did not answer the question"
+  answer_yes
   tls_listed() { grep -qE 'FTP command: Client "[^"]*", "(MLSD|LIST)' "$work/ftps/vsftpd.log"; }
   within 300 tls_listed || fail "Connect after trusting the certificate did not ask for the server's folder"
   grep -qE "^127\.0\.0\.1:$ftps_port sha256//[A-Za-z0-9+/]{43}= ([0-9A-F]{2}:){31}[0-9A-F]{2}\$" \
