@@ -32,15 +32,7 @@ fail() {
   done
   exit 1
 }
-within() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+. "$(dirname "$0")/smoke_common.sh"
 windows() { xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | wc -l; }
 shown() { [ "$(windows)" -ge "$1" ]; }
 # The lock in folder $1 names the process that logged its start there.

@@ -42,16 +42,7 @@ fail() {
   tail -n 30 "$folder/skylark.log" >&2 || true
   exit 1
 }
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-within() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+. "$here/smoke_common.sh"
 logged() { grep -qF -- "$1" "$folder/skylark.log" 2>/dev/null; }
 
 mkdir -p "$work/home/upload"
