@@ -239,15 +239,11 @@ Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, cons
     }
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    noteQuickExit(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
+    setRequestBasics(curl, timeoutSeconds, cancel);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 2 * timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenCancelled);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
-    if (cancel)
-        cancel->attach(curl);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);

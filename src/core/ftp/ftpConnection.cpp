@@ -100,14 +100,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-} // namespace
-
-void ensureCurlInitialised()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // An older libcurl than 7.87 (a libcurl-4.dll replaced beside skylark.exe, an old system
 // library) waits for a name lookup that hangs whenever a request is cut short or a
 // handle goes: an end then leaves the session's thread behind. Said once, not at every
@@ -124,6 +116,27 @@ void noteQuickExit(CURLcode rc)
                            "the end of a session waits for a name lookup that hangs")
                 .arg(QString::fromLatin1(info ? info->version : "?"), QString::fromLatin1(curl_easy_strerror(rc))));
     });
+}
+
+} // namespace
+
+void ensureCurlInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void setRequestBasics(CURL* curl, long connectSeconds, Cancellation* cancel)
+{
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup runs on a resolver thread that libcurl otherwise waits for when the
+    // request is cut short or the handle goes: with a resolver that does not answer, the
+    // program's end would wait as long as the lookup does. That thread is left to end by
+    // itself instead (at the latest with the process).
+    noteQuickExit(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectSeconds);
+    if (cancel)
+        cancel->attach(curl);
 }
 
 void setFtpBounds(const FtpBounds& bounds)
@@ -182,13 +195,7 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     // An empty proxy also keeps ftp_proxy/all_proxy from the environment out of a
     // connection the operator asked to be direct.
     curl_easy_setopt(c, CURLOPT_PROXY, m_settings.proxy.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    // A name lookup runs on a resolver thread that libcurl otherwise waits for when the
-    // request is cut short or the handle goes: with a resolver that does not answer, the
-    // program's end would wait as long as the lookup does. That thread is left to end by
-    // itself instead (at the latest with the process).
-    noteQuickExit(curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, b.connectSeconds);
+    setRequestBasics(c, b.connectSeconds, m_cancel.get());
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, b.responseSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, b.stallSeconds);
@@ -210,7 +217,6 @@ void FtpConnection::prepare(const std::string& url, const SlistPtr& quote, Cwd c
     if (m_settings.server.scheme != Scheme::Ftp)
         m_secure.apply(c, b.stallSeconds);
     if (m_cancel) {
-        m_cancel->attach(c);
         curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);

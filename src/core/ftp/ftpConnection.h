@@ -41,9 +41,12 @@ FtpBounds ftpBounds();
 // The program's one initialisation of libcurl, made before its first request on any
 // thread (a connection, a message to the owner); the end of the process frees it.
 void ensureCurlInitialised();
-// Logs once when the libcurl in use refuses CURLOPT_QUICK_EXIT (`rc`, the option's
-// result): it came with 7.87, and without it an end waits for a name lookup that hangs.
-void noteQuickExit(CURLcode rc);
+// What every request of the program sets, whatever it speaks: no signals (it runs on a
+// thread of its own), a connect bounded to `connectSeconds`, a name lookup that never
+// holds up the end (CURLOPT_QUICK_EXIT, logged once where the libcurl in use refuses
+// it), and, given a cancellation, the request's sockets opened through it, so that the
+// end can shut them.
+void setRequestBasics(CURL* curl, long connectSeconds, Cancellation* cancel);
 
 enum class FtpStatus {
     Ok,

@@ -37,12 +37,8 @@ CurlPtr probeHandle(const std::string& url, const std::shared_ptr<Cancellation>&
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, bounds.connectSeconds);
+    setRequestBasics(c, bounds.connectSeconds, cancel.get());
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, bounds.responseSeconds);
-    if (cancel)
-        cancel->attach(c);
     return curl;
 }
 
