@@ -2,6 +2,7 @@
 
 #include "core/app/mailText.h"
 #include "core/base/eventLog.h"
+#include "core/base/threadsLeftBehind.h"
 #include "core/ftp/cancellation.h"
 #include "core/ftp/ftpConnection.h"
 #include "core/ftp/secureOptions.h"
@@ -12,7 +13,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -24,8 +24,6 @@ using Clock = std::chrono::steady_clock;
 // How long the end waits for the thread to come out of a delivery it cut short.
 constexpr auto kEndBound = std::chrono::milliseconds(300);
 constexpr int kPingTries = 3;
-
-std::atomic<bool> g_leftBehind{false};
 
 struct MailSource {
     QByteArray bytes;
@@ -212,18 +210,13 @@ bool Messenger::end()
         m_thread.join();
     } else {
         m_thread.detach();
-        g_leftBehind = true;
+        noteThreadLeftBehind();
     }
     if (dropped > 0)
         eventlog::warning(QStringLiteral("alert: %1 message%2 not delivered before the end")
                               .arg(dropped)
                               .arg(dropped == 1 ? "" : "s"));
     return !finished;
-}
-
-bool Messenger::anyLeftBehind()
-{
-    return g_leftBehind;
 }
 
 Delivery Messenger::deliver(const AlertSettings& settings, Channel channel, const OwnerMessage& message,

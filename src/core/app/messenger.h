@@ -58,8 +58,6 @@ public:
     // those not made are dropped, which the log says. True when the thread is still in a
     // call that does not heed the cut (a name lookup) and is left to end by itself.
     bool end();
-    // Whether the end of any messenger in this process had to leave its thread behind.
-    static bool anyLeftBehind();
 
     // One delivery on the calling thread, given up after `timeoutSeconds` of silence, or
     // within moments once `cancel` is cancelled.

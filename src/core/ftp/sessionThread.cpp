@@ -1,10 +1,10 @@
 #include "core/ftp/sessionThread.h"
 
 #include "core/base/eventLog.h"
+#include "core/base/threadsLeftBehind.h"
 #include "core/ftp/cancellation.h"
 #include "core/ftp/modWinInet.h"
 
-#include <atomic>
 #include <chrono>
 #include <future>
 
@@ -17,8 +17,6 @@ constexpr auto kGoodbyeBound = std::chrono::milliseconds(700);
 constexpr auto kCutBound = std::chrono::milliseconds(200);
 // The Internet handle reaches no network; only loading libcurl takes any time.
 constexpr auto kOpenBound = std::chrono::seconds(10);
-
-std::atomic<bool> g_leftBehind{false};
 } // namespace
 
 SessionThread::SessionThread(QObject* parent) : QObject(parent), m_shared(std::make_shared<Shared>())
@@ -256,7 +254,7 @@ void SessionThread::end(Ending how, const QString& why)
         m_thread.join();
     } else {
         m_thread.detach();
-        g_leftBehind = true;
+        noteThreadLeftBehind();
     }
     m_waiting = 0;
     if (how != Ending::Abandon) {
@@ -276,9 +274,4 @@ void SessionThread::end(Ending how, const QString& why)
         eventlog::info(QStringLiteral("session: ended (%1)").arg(why));
     else
         eventlog::warning(QStringLiteral("session: ended (%1); %2").arg(why, left.join(QStringLiteral("; "))));
-}
-
-bool SessionThread::anyLeftBehind()
-{
-    return g_leftBehind;
 }

@@ -113,11 +113,6 @@ public:
     // connection. `why` goes into the log.
     void cutShort(const QString& why);
 
-    // Whether the end of any session in this process had to leave its thread behind,
-    // still inside a call. That thread may yet be in libcurl or about to log, so the
-    // process must then end without its static destructors (libcurl's, Qt's, the log's).
-    static bool anyLeftBehind();
-
 private:
     void deliver();                 // the answers that are in, on the window's thread
     friend class FTPformTestAccess; // tests set the handles the window sees

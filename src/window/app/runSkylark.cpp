@@ -2,10 +2,9 @@
 #include "window/app/runSkylark.h"
 
 #include "core/app/alertTest.h"
-#include "core/app/messenger.h"
 #include "core/base/eventLog.h"
 #include "core/base/instanceLock.h"
-#include "core/ftp/sessionThread.h"
+#include "core/base/threadsLeftBehind.h"
 #include "window/app/ftpForm.h"
 #include "window/app/platform.h"
 
@@ -182,7 +181,7 @@ int runSkylark(int argc, char** argv, const std::function<void()>& whenShown)
     window = nullptr;
     form.reset();
     finish(QStringLiteral("end: %1 (exit status %2)").arg(how).arg(rc));
-    if (SessionThread::anyLeftBehind() || Messenger::anyLeftBehind()) {
+    if (anyThreadLeftBehind()) {
         // A session's thread, or a message's, is still inside a call: the process ends
         // here, without the static destructors, which would tear libcurl and Qt down
         // under that thread.
