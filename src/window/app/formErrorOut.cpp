@@ -4,7 +4,7 @@
 
 using namespace wininet;
 
-std::uint64_t FTPform::ErrorOut(const FtpFailure& failure)
+MessageId FTPform::ErrorOut(const FtpFailure& failure)
 {
     // Every failure is logged; only a reply from the server is worth a box, the others
     // are the caller's business.

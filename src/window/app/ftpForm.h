@@ -31,6 +31,7 @@
 #include "core/ftp/sessionThread.h"
 #include "core/scheduler/hourReports.h"
 #include "core/scheduler/hourlyJob.h"
+#include "window/app/platform.h"
 #include "window/ftp/imageList.h"
 
 #include <QWidget>
@@ -47,7 +48,6 @@ class DriveListBox;
 class FileListBox;
 class FormTimer;
 class KeyedTree;
-class Platform;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -83,7 +83,7 @@ private:
     void EnableUI(bool flag);
     // Reports a failed call: its error code, its name and the server's reply travel in
     // the failure. Returns the box it opened, if any (0: none).
-    std::uint64_t ErrorOut(const FtpFailure& failure);
+    MessageId ErrorOut(const FtpFailure& failure);
 
     // Handlers. Those that return a Task wait for the network.
     void Command1_Click(); // save settings

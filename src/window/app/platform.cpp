@@ -69,41 +69,32 @@ DesktopPlatform::~DesktopPlatform()
         delete open.box;
 }
 
-QMessageBox* DesktopPlatform::open(const QString& text, MessageId& id)
+DesktopPlatform::OpenBox DesktopPlatform::open(const QString& text)
 {
-    id = 0;
     if (m_endRequested) {
         eventlog::info(QStringLiteral("box: not shown %1 (the program is ending)").arg(eventlog::quote(text)));
-        return nullptr;
+        return {};
     }
     // A lasting fault seen on every timer tick must not pile up boxes: while a box with
     // this very text is open, another one adds nothing.
-    for (const OpenBox& open : std::as_const(m_openBoxes)) {
-        if (open.box->text() == text) {
-            id = open.id;
-            return open.box;
-        }
-    }
+    for (const OpenBox& open : std::as_const(m_openBoxes))
+        if (open.box->text() == text)
+            return open;
     // Texts that differ each time (a reply naming a session or a time) would open box
     // upon box over months with nobody pressing OK. Past this many, the log alone has it.
     constexpr qsizetype kMostOpenBoxes = 16;
     if (m_openBoxes.size() >= kMostOpenBoxes) {
         eventlog::warning(
             QStringLiteral("box: not shown %1 (%2 open already)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
-        return nullptr;
+        return {};
     }
     auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Skylark"), text, QMessageBox::Ok);
     // Modal for the operator, as the boxes always were, without a loop of its own.
     box->setWindowModality(Qt::ApplicationModal);
-    id = ++m_lastId;
-    m_openBoxes.append({id, box});
-    QObject::connect(box, &QDialog::finished, box, [this, id = id, box] {
-        for (qsizetype i = 0; i < m_openBoxes.size(); ++i) {
-            if (m_openBoxes[i].id == id) {
-                m_openBoxes.removeAt(i);
-                break;
-            }
-        }
+    const OpenBox opened{++m_lastId, box};
+    m_openBoxes.append(opened);
+    QObject::connect(box, &QDialog::finished, box, [this, id = opened.id, box] {
+        m_openBoxes.removeIf([id](const OpenBox& open) { return open.id == id; });
         eventlog::info(
             QStringLiteral("box: closed%1 %2")
                 .arg(box->property(kClosedByProgram).toBool() ? QStringLiteral(" by the program") : QString(),
@@ -113,14 +104,12 @@ QMessageBox* DesktopPlatform::open(const QString& text, MessageId& id)
     // Where nobody looks at the screen, the log is the only place a box is seen.
     eventlog::info(QStringLiteral("box: shown %1 (%2 open)").arg(eventlog::quote(text)).arg(m_openBoxes.size()));
     box->show();
-    return box;
+    return opened;
 }
 
 MessageId DesktopPlatform::showMessage(const QString& text)
 {
-    MessageId id = 0;
-    open(text, id);
-    return id;
+    return open(text).id;
 }
 
 void DesktopPlatform::closeMessage(MessageId box)
@@ -136,8 +125,7 @@ void DesktopPlatform::closeMessage(MessageId box)
 
 void DesktopPlatform::showMessageAndWait(const QString& text)
 {
-    MessageId id = 0;
-    QMessageBox* box = open(text, id);
+    QMessageBox* box = open(text).box;
     if (!box)
         return;
     // Until it is closed: by OK, by the program, or by an end request.

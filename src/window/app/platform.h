@@ -100,13 +100,12 @@ public:
     static bool keepMemoryPrivate();
 
 private:
-    // Opens a box, or finds the open one with this text; null when none may open.
-    QMessageBox* open(const QString& text, MessageId& id);
-
     struct OpenBox {
-        MessageId id;
-        QMessageBox* box;
+        MessageId id = 0;
+        QMessageBox* box = nullptr;
     };
+    // Opens a box, or finds the open one with this text; none when none may open.
+    OpenBox open(const QString& text);
     std::function<void()> m_onEnd;
     QList<OpenBox> m_openBoxes; // in the order they opened
     MessageId m_lastId = 0;     // of the latest box opened
