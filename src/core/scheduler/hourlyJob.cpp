@@ -408,8 +408,9 @@ HourlyNext HourlyJob::tryStepDone(Run& run, HourlyStep step, const std::optional
                            .arg(hour->tries)
                            .arg(hour->due.secsTo(now)));
         next.closeBoxes = hour->boxes;
+        next.step = afterTry(run);
         landed();
-        return HourlyNext{afterTry(run), false, next.closeBoxes};
+        return next;
     default:
         break;
     }
