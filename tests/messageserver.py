@@ -76,13 +76,13 @@ def serve_web(args):
         def answer(self, body):
             head = "%s %s\nContent-Type: %s\n\n" % (self.command, self.path, self.headers.get("Content-Type", ""))
             keep(args.inbox, head.encode() + body)
+            if args.silent:
+                time.sleep(3600)  # taken, never answered
             self.send_response(args.status)
             self.send_header("Content-Length", "0")
             self.end_headers()
 
         def do_POST(self):
-            if args.silent:
-                time.sleep(3600)
             self.answer(self.rfile.read(int(self.headers.get("Content-Length", 0))))
 
         def do_GET(self):
