@@ -96,29 +96,30 @@ click() {
 }
 # How many lines of the log hold this text.
 logged_times() { grep -cF -- "$1" "$folder/skylark.log" 2>/dev/null || true; }
+# Nothing manages windows on the virtual screen, so a box is given the keyboard before
+# it is answered.
+focus_box() {
+  sleep 0.5
+  local box
+  box=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | grep -vx "$window" | head -n1 || true)
+  [ -z "$box" ] || xdotool windowfocus "$box" 2>/dev/null || true
+}
 # A box is answered with its default button, once the log says it is open (within $2
 # tenths of a second, 100 unless said); an earlier box with the same text, closed, does
-# not count. Nothing manages windows on the virtual screen, so the box is given the
-# keyboard first.
+# not count.
 answer_box() {
   local n=$(($(logged_times "box: closed \"$1\"") + 1))
   shown_now() { [ "$(logged_times "box: shown \"$1\"")" -ge "$n" ]; }
   closed_now() { [ "$(logged_times "box: closed \"$1\"")" -ge "$n" ]; }
   within "${2:-100}" shown_now "$1" || fail "no box saying $1"
-  sleep 0.5
-  local box
-  box=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | grep -vx "$window" | head -n1 || true)
-  [ -z "$box" ] || xdotool windowfocus "$box" 2>/dev/null || true
+  focus_box
   xdotool key Return
   within 50 closed_now "$1" || fail "the box saying $1 did not close on Return"
 }
 
 # The question, the one box that asks: given the keyboard and answered はい with Y.
 answer_yes() {
-  sleep 0.5
-  local box
-  box=$(xdotool search --onlyvisible --name '^Skylark$' 2>/dev/null | grep -vx "$window" | head -n1 || true)
-  [ -z "$box" ] || xdotool windowfocus "$box" 2>/dev/null || true
+  focus_box
   xdotool key y
   within 50 logged 'box: answered yes' || fail "Y did not answer the question"
 }

@@ -8,7 +8,6 @@
 #include "testfiles.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -216,7 +215,7 @@ void TestAtomicUpload::anEndDuringARefusedRenameBeginsNoStoreAfterIt()
     QTRY_VERIFY_WITH_TIMEOUT(u.h.server.commands().contains("RNFR /pub/10.jpg.part"), 10000);
     u.h.form->close();
     QTest::qWait(1000);
-    QCOMPARE(u.h.server.commands().filter(QRegularExpression("^STOR 10.jpg$")).size(), 0);
+    QCOMPARE(u.h.server.commands().count("STOR 10.jpg"), 0);
     QCOMPARE(u.onServer("pub/10.jpg"), u.yesterday);
 }
 

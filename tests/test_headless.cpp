@@ -264,7 +264,7 @@ void TestHeadless::anHourLandsWhileItsBoxStaysOpen()
 {
     QTemporaryDir flags;
     const QString cannotStore = flags.filePath(QStringLiteral("cannot-store"));
-    QVERIFY(QFile(cannotStore).open(QIODevice::WriteOnly));
+    QVERIFY(writeFile(cannotStore, {}));
     FtpTestServerOptions options;
     options.localErrorWhile = cannotStore;
     FtpTestServer server(options);

@@ -11,7 +11,6 @@
 #include "testfiles.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -94,10 +93,7 @@ void TestMessages::startTlsIsUsedAndItsCertificateChecked()
     QVERIFY(!refused.delivered);
     QCOMPARE(server.received().size(), 0);
     // Trusted as for FTPS, in ftp-ca.pem.
-    QFile ca(trust.filePath("ftp-ca.pem"));
-    QVERIFY(ca.open(QIODevice::WriteOnly));
-    ca.write(server.certificatePem());
-    ca.close();
+    QVERIFY(writeFile(trust.filePath("ftp-ca.pem"), server.certificatePem()));
     const Delivery delivered = Messenger::deliver(mailTo(server), Channel::Mail, lostHour(), 10);
     QVERIFY2(delivered.delivered, qPrintable(delivered.detail));
     QCOMPARE(server.received().size(), 1);
@@ -179,10 +175,8 @@ void TestMessages::theAlertTestSaysWhatBecameOfEach()
     QVERIFY(mail.start() && web.start());
     QTemporaryDir folder;
     const auto run = [&folder](const QByteArray& alertTxt, QString* said) {
-        QFile file(folder.filePath("alert.txt"));
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(alertTxt);
-        file.close();
+        if (!writeFile(folder.filePath("alert.txt"), alertTxt))
+            return -1;
         QString text;
         QTextStream out(&text);
         const int status = testAlert(folder.path(), out, 10);

@@ -56,8 +56,7 @@ void FakePlatform::moveTo(double seconds)
 
 QDateTime FakePlatform::now()
 {
-    // The first day is a Monday, 7 December 2026.
-    return QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addMSecs(std::llround(m_seconds * 1000.0));
+    return testDateTime(m_seconds);
 }
 
 MessageId FakePlatform::showMessage(const QString& text)

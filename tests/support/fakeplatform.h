@@ -5,9 +5,11 @@
 
 #include "window/app/platform.h"
 
+#include <QDateTime>
 #include <QPointer>
 #include <QStringList>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -23,6 +25,13 @@ public:
     StillWallClock& operator=(const StillWallClock&) = delete;
 };
 
+// The test clock's wall time `seconds` after its start, midnight of Monday 7 December
+// 2026.
+inline QDateTime testDateTime(double seconds)
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addMSecs(std::llround(seconds * 1000.0));
+}
+
 class FakePlatform final : public Platform {
 public:
     // Sets the time of day, e.g. setTime(10, 30, 9, 600). The monotonic clock moves
@@ -34,7 +43,7 @@ public:
     QDateTime now() override;
     double monotonicSeconds() override { return m_seconds; }
     MessageId showMessage(const QString& text) override;
-    void closeMessage(MessageId box) override { closed << messages.value(static_cast<qsizetype>(box) - 1); }
+    void closeMessage(MessageId) override {}
     void showMessageAndWait(const QString& text) override { showMessage(text); }
     bool askYesNo(const QString& text, bool yesByDefault) override;
     void endProcess() override { ++endCalls; }
@@ -42,7 +51,6 @@ public:
     void callAt(double at, QObject* context, std::function<void()> then) override;
 
     QStringList messages; // every box shown, in order; a box's id is its place here, from 1
-    QStringList closed;   // the texts of those the program closed itself
     struct Question {
         QString text;
         bool yesByDefault = false;

@@ -8,14 +8,9 @@
 
 #include <QStringList>
 
-#include <cmath>
-
 class HeadlessPlatform final : public Platform {
 public:
-    QDateTime now() override
-    {
-        return QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addMSecs(std::llround(seconds * 1000.0));
-    }
+    QDateTime now() override { return testDateTime(seconds); }
     double monotonicSeconds() override { return seconds; }
     MessageId showMessage(const QString& text) override
     {

@@ -3,18 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 
 MessageTestServer::MessageTestServer(Kind kind, Options options) : m_kind(kind), m_options(std::move(options)) {}
 
 bool MessageTestServer::available(QString* whyNot)
 {
-    QProcess probe;
-    probe.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import aiosmtpd")});
-    if (probe.waitForFinished(20000) && probe.exitCode() == 0)
-        return true;
-    *whyNot = QStringLiteral("python3-aiosmtpd is not installed (scripts/deps.sh --test)");
-    return false;
+    return pythonHas(QStringLiteral("aiosmtpd"), QStringLiteral("python3-aiosmtpd"), whyNot);
 }
 
 bool MessageTestServer::start()

@@ -8,6 +8,16 @@
 
 #include <csignal>
 
+bool pythonHas(const QString& module, const QString& package, QString* why)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import ") + module});
+    const bool ok = probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    if (why)
+        *why = ok ? QString() : QStringLiteral("%1 is not installed (scripts/deps.sh --test)").arg(package);
+    return ok;
+}
+
 quint16 ServerProcess::start(const QString& what, const QStringList& args, const QString& stderrFile, int timeoutMs)
 {
     stop();

@@ -27,6 +27,10 @@ private:
     std::unique_ptr<QProcess> m_process;
 };
 
+// Whether /usr/bin/python3 imports `module`, which a test server script needs; if not,
+// `why` (when given) names the package that brings it.
+bool pythonHas(const QString& module, const QString& package, QString* why);
+
 // Whether a server's command log shows a login (USER or PASS): a failure of trust must
 // leave none.
 inline bool sentLogin(const QStringList& commands)

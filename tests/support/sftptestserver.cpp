@@ -8,12 +8,7 @@
 
 bool SftpTestServer::available(QString* why)
 {
-    QProcess probe;
-    probe.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import asyncssh")});
-    const bool ok = probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
-    if (why)
-        *why = ok ? QString() : QStringLiteral("python3-asyncssh is not installed (scripts/deps.sh)");
-    return ok;
+    return pythonHas(QStringLiteral("asyncssh"), QStringLiteral("python3-asyncssh"), why);
 }
 
 SftpTestServer::SftpTestServer(SftpTestServerOptions options) : m_options(std::move(options))
