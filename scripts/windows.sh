@@ -618,21 +618,40 @@ smoke_test() {
     mkdir -p "$dir"
     unzip -q "$build/Skylark-windows.zip" -d "$dir"
   done
-  on_screen() { xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@"; rc=$?; wineserver -k; exit $rc' on_screen "$@"; }
+  # Each step on a screen of its own, and bounded: whatever hangs under wine costs a
+  # quarter of an hour at most, then wine's processes go with the screen.
+  on_screen() {
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
+      'timeout -k 10 900 "$@"; rc=$?; [ $rc -ne 124 ] || echo "smoke: the step did not end within 15 minutes" >&2; wineserver -k; exit $rc' \
+      on_screen "$@"
+  }
+  # wine now and then fails to create a program's window: CreateWindowEx fails with no
+  # error, and Qt logs "Failed to create platform window" (here once in some fifty
+  # starts). That is wine's fault, not skylark.exe's, so a step that fails so runs once
+  # more, and says so; any other failure stands.
+  once_more_for_wine() {
+    "$@" && return 0
+    grep -qF 'Failed to create platform window' "$build"/smoke/*/Skylark/skylark.log 2>/dev/null || return 1
+    say "smoke test: wine did not create a window (Qt: \"Failed to create platform window\"); the step runs once more"
+    "$@"
+  }
+  end_of_session() {
+    local unshare=(unshare --uts)
+    [ "$(id -u)" -eq 0 ] || unshare=(unshare --map-root-user --uts)
+    "${unshare[@]}" bash -c "hostname camera-uploader-0001 && $(declare -f on_screen) && on_screen \"\$@\"" \
+      smoke "$top/tests/smoke_endsession.sh" "$ftp/Skylark" "$second/Skylark"
+  }
 
   say "smoke test: working skylark.exe's window under wine, over FTP"
-  on_screen "$top/tests/smoke_window.sh" "$ftp/Skylark" wine skylark.exe ||
+  once_more_for_wine on_screen "$top/tests/smoke_window.sh" "$ftp/Skylark" wine skylark.exe ||
     die "smoke test: failed over FTP (the program's folder: $ftp/Skylark)"
   say "smoke test: the same over SFTP, to a server with an ed25519 host key"
-  on_screen "$top/tests/smoke_window.sh" --sftp "$sftp/Skylark" wine skylark.exe ||
+  once_more_for_wine on_screen "$top/tests/smoke_window.sh" --sftp "$sftp/Skylark" wine skylark.exe ||
     die "smoke test: failed over SFTP (the program's folder: $sftp/Skylark)"
 
   say "smoke test: a long machine name, a copied lock, and the end of the session"
   cp "$ftp/Skylark/ftp.txt" "$second/Skylark/"
-  local unshare=(unshare --uts)
-  [ "$(id -u)" -eq 0 ] || unshare=(unshare --map-root-user --uts)
-  "${unshare[@]}" bash -c "hostname camera-uploader-0001 && $(declare -f on_screen) && on_screen \"\$@\"" \
-    smoke "$top/tests/smoke_endsession.sh" "$ftp/Skylark" "$second/Skylark" ||
+  once_more_for_wine end_of_session ||
     die "smoke test: failed at the end of the session (the program's folders: $ftp/Skylark, $second/Skylark)"
   say "smoke test: passed"
 }

