@@ -41,10 +41,11 @@ owns() {
   pid=$(sed -n 's/.* start: .* pid=\([0-9]*\).*/\1/p' "$1/skylark.log" 2>/dev/null | tail -n1)
   [ -n "$pid" ] && [ "$(head -n1 "$1/skylark.lock" 2>/dev/null)" = "$pid" ]
 }
+ended() { ! kill -0 "$1" 2>/dev/null; }
 gone() {
   local pid
   for pid in "${pids[@]}"; do
-    ! kill -0 "$pid" 2>/dev/null || return 1
+    ended "$pid" || return 1
   done
 }
 start() {
@@ -82,7 +83,7 @@ wineboot=$!
 within 300 gone ||
   fail "a Skylark still ran 30 s after the end of the session began; wine's processes: $(ps -o pid=,etime=,args= -C wineboot.exe,skylark.exe,explorer.exe | tr -s ' \n' ' ')"
 [ "$(windows)" -eq 0 ] || fail "a window was still there after both processes had ended"
-within 50 bash -c "! kill -0 $wineboot 2>/dev/null" ||
+within 50 ended "$wineboot" ||
   echo "smoke: both Skylarks ended, but wineboot still waits (for a window that is not Skylark's)"
 for folder in "$first" "$second"; do
   [ ! -e "$folder/skylark.lock" ] || fail "the end of the session left $folder/skylark.lock behind"
